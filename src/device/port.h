@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace sorvanite {
+
+// What one blocking one-byte read of the port gave. A failing read may still
+// have delivered a byte, so the two are reported separately.
+struct PortRead {
+    bool gotByte = false;
+    char byte = 0;
+    int errorCode = 0;  // the platform's error code; 0 when the read succeeded
+};
+
+// The serial line to the device, configured for 9600 bit/s 8N1 with XON/XOFF
+// flow control and raw bytes in both directions.
+class Port {
+public:
+    virtual ~Port() = default;
+    // Waits for one byte. May come back empty (a port read time-out); the
+    // caller simply asks again.
+    virtual PortRead readByte() = 0;
+    // Writes all of `data`, blocking. Failures are not reported: the device
+    // protocol has no way to recover from them anyway.
+    virtual void write(const char* data, std::size_t length) = 0;
+};
+
+struct PortOpenResult {
+    std::unique_ptr<Port> port;  // null when the open failed
+    int errorCode = 0;           // the platform's error code of the failure
+};
+
+// Opens the port at `path` for this process alone and applies the line
+// settings. Settings the driver refuses are not an error: we carry on with
+// what it accepted.
+PortOpenResult openSerialPort(const char* path);
+
+// The exit status that reports a failed open with `errorCode`; never 0.
+int exitStatusForOpenError(int errorCode);
+
+}  // namespace sorvanite

@@ -1,0 +1,114 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "device/port.h"
+
+namespace sorvanite {
+namespace {
+
+class PosixPort final : public Port {
+public:
+    explicit PosixPort(int fd) : fd_(fd) {}
+    ~PosixPort() override { ::close(fd_); }
+
+    PortRead readByte() override {
+        PortRead result;
+        for (;;) {
+            char byte;
+            ssize_t count = ::read(fd_, &byte, 1);
+            if (count == 1) {
+                result.gotByte = true;
+                result.byte = byte;
+            } else if (count < 0 && errno == EINTR) {
+                continue;
+            } else if (count == 0) {
+                // With VMIN 1 a read only comes back empty when the line hung
+                // up (the adapter was unplugged, the pty's other side closed).
+                // Asking again would spin for ever, so this is an error.
+                result.errorCode = EIO;
+            } else {
+                result.errorCode = errno;
+            }
+            return result;
+        }
+    }
+
+    void write(const char* data, std::size_t length) override {
+        while (length > 0) {
+            ssize_t written = ::write(fd_, data, length);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return;  // not examined further: see Port::write
+            data += written;
+            length -= static_cast<std::size_t>(written);
+        }
+    }
+
+private:
+    int fd_;
+};
+
+void applyLineSettings(int fd) {
+    termios settings{};
+    // Results not examined: a port that refuses a setting is used as it is.
+    (void)::tcgetattr(fd, &settings);
+
+    (void)::cfsetispeed(&settings, B9600);
+    (void)::cfsetospeed(&settings, B9600);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+
+    // Raw bytes: no echo, no line editing, no CR/LF translation either way.
+    settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHOE | ECHONL | ISIG | IEXTEN);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | BRKINT | IXANY);
+    // Software flow control in both directions; only XON resumes output.
+    settings.c_iflag |= IXON | IXOFF;
+
+    // Each read waits for one byte, however long the device thinks.
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    (void)::tcsetattr(fd, TCSANOW, &settings);
+
+    // Hold DTR and RTS off. A pseudo-terminal has no modem lines and refuses
+    // this, which is fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    (void)::ioctl(fd, TIOCMBIC, &lines);
+}
+
+}  // namespace
+
+PortOpenResult openSerialPort(const char* path) {
+    // O_NONBLOCK so that a port waiting for carrier cannot hang the open.
+    int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {nullptr, errno};
+
+    // POSIX has no share modes. A lock keeps a second bridge off the port;
+    // TIOCEXCL keeps other programs out too (root is not kept out by it, hence
+    // the lock as well).
+    // Only "held by someone else" stops us: a port whose driver cannot lock
+    // at all is still usable.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        return {nullptr, EBUSY};
+    }
+    (void)::ioctl(fd, TIOCEXCL);  // ENOTTY/EINVAL on ports that lack it
+
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    applyLineSettings(fd);
+    return {std::make_unique<PosixPort>(fd), 0};
+}
+
+int exitStatusForOpenError(int errorCode) {
+    // errno values fit an exit status; anything that would not, or would read
+    // as success, becomes 1.
+    return (errorCode > 0 && errorCode < 256) ? errorCode : 1;
+}
+
+}  // namespace sorvanite
