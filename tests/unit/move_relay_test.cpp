@@ -96,6 +96,8 @@ struct AnswerCase {
     int movesCounted;       // moveNumber afterwards, seen through a second reply
 };
 
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << ::testing::PrintToString(std::string(c.answer)); }
+
 class MoveAnswer : public ::testing::TestWithParam<AnswerCase> {};
 
 // Plays "new", the move e2e4 with the given answer, then d2d4 answered by a

@@ -1,0 +1,58 @@
+#include "e2e/bridge_fixture.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace sorvanite::e2e {
+
+std::string readFile(const std::filesystem::path& path) {
+    // Only regular files: a transcript that is a link to a device (to make its
+    // writes fail) must not be read for ever.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+std::string recordsAfterGreeting(const std::string& transcript) {
+    const std::string head = "New session\r\n<== Sorvanite\r\n";
+    if (transcript.rfind(head, 0) != 0) return "(no greeting) " + transcript;
+    return transcript.substr(head.size());
+}
+
+void BridgeTest::SetUp() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    dir_ = std::filesystem::path(SORVANITE_E2E_SCRATCH) / name;
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    std::filesystem::create_symlink(device.portPath(), dir_ / "com1");
+}
+
+void BridgeTest::TearDown() {
+    // Keep the scratch directory of a failed test for a look at its transcript.
+    if (!HasFailure()) std::filesystem::remove_all(dir_);
+}
+
+std::string BridgeTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
+
+std::unique_ptr<BridgeProcess> BridgeTest::start() {
+    return std::make_unique<BridgeProcess>(SORVANITE_E2E_BRIDGE, dir_.string());
+}
+
+RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {
+    ScriptedDevice scripted(device, std::move(answers));
+    auto bridge = start();
+    RunResult result;
+    result.status = bridge->finish(input);
+    result.output = bridge->output();
+    result.device = scripted.finish();
+    result.transcript = transcript();
+    return result;
+}
+
+}  // namespace sorvanite::e2e

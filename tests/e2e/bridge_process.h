@@ -1,0 +1,54 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace sorvanite::e2e {
+
+using namespace std::chrono_literals;
+
+// How a run of the bridge ended.
+struct ExitStatus {
+    bool exited = false;  // false: killed by a signal (or by us on time-out)
+    int code = -1;        // exit status, or the signal number
+};
+
+// The bridge as a child process with its standard input and output on pipes
+// (stderr is passed through) and its own working directory.
+class BridgeProcess {
+public:
+    BridgeProcess(const std::string& executable, const std::string& workDir);
+    ~BridgeProcess();
+    BridgeProcess(const BridgeProcess&) = delete;
+    BridgeProcess& operator=(const BridgeProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // Writes `input` to the bridge while collecting its output.
+    void send(std::string_view input, std::chrono::milliseconds timeout = 20s);
+    // Reads output until it contains `needle`; false on time-out or end.
+    bool waitForOutput(std::string_view needle, std::chrono::milliseconds timeout = 10s);
+    void closeInput();
+    void closeOutput();  // the front end stops listening
+    void signal(int number);
+
+    // Writes the rest of the input, closes it, and waits for the bridge to
+    // end; kills it if it takes longer than `timeout`.
+    ExitStatus finish(std::string_view input = {}, std::chrono::milliseconds timeout = 20s);
+
+    const std::string& output() const { return output_; }
+
+private:
+    void pump(std::string_view& input, std::chrono::milliseconds wait);
+
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int outputFd_ = -1;
+    std::string output_;
+    bool outputEnded_ = false;
+};
+
+}  // namespace sorvanite::e2e

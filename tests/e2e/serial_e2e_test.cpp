@@ -1,0 +1,107 @@
+// The serial side of the bridge, on the real binary and a pseudo-terminal.
+#include <termios.h>
+
+#include "e2e/bridge_fixture.h"
+
+namespace sorvanite::e2e {
+namespace {
+
+TEST_F(BridgeTest, MissingPortEndsWithItsErrorCodeAndNothingElse) {
+    std::filesystem::remove(dir() / "com1");
+    RunResult run = this->run("new\nquit\n");
+    EXPECT_TRUE(run.status.exited);
+    EXPECT_EQ(run.status.code, 2);  // ENOENT
+    EXPECT_EQ(run.output, "");
+    EXPECT_FALSE(std::filesystem::exists(dir() / "zormlog.txt"));
+}
+
+TEST_F(BridgeTest, HeldPortKeepsASecondBridgeOff) {
+    auto first = start();
+    ASSERT_TRUE(first->waitForOutput("Sorvanite\n"));
+    auto second = start();
+    ExitStatus refused = second->finish("bogus\nquit\n");
+    EXPECT_TRUE(refused.exited);
+    EXPECT_EQ(refused.code, 16);  // EBUSY
+    EXPECT_EQ(second->output(), "");
+    EXPECT_EQ(first->finish("quit\n").code, 0);
+    EXPECT_EQ(transcript(), "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n");
+}
+
+TEST_F(BridgeTest, PortIsSetTo9600RawWithSoftwareFlowControl) {
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    termios settings = device.portSettings();
+    EXPECT_EQ(cfgetispeed(&settings), B9600);
+    EXPECT_EQ(cfgetospeed(&settings), B9600);
+    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(settings.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | IXANY), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(settings.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+    EXPECT_EQ(settings.c_cc[VMIN], 1);
+    EXPECT_EQ(settings.c_cc[VTIME], 0);
+    EXPECT_EQ(bridge->finish("quit\n").code, 0);
+}
+
+TEST_F(BridgeTest, BytesPassUntranslatedBothWays) {
+    // LF and CR LF from the device stay as they are: the LF of a CR LF
+    // device opens the next answer.
+    RunResult run = this->run("e2e4\nd2d4\n", {{"e7e5\r\n"}, {"d7d5\r"}});
+    EXPECT_EQ(run.device, "MOVE e2e4\rMOVE d2d4\r");
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n2. ... \nd7d5\n");
+    EXPECT_EQ(recordsAfterGreeting(run.transcript),
+              "==> e2e4\r\n --> MOVE e2e4\r\n <-- e7e5\r\n<== 1. ... e7e5\r\n"
+              "==> d2d4\r\n --> MOVE d2d4\r\n <-- \nd7d5\r\n<== 2. ... \nd7d5\r\nSession ends\r\n");
+}
+
+TEST_F(BridgeTest, OverlongAnswerKeepsItsHead) {
+    std::string text = "e7e5 " + std::string(40, 'x');
+    RunResult run = this->run("e2e4\nd2d4\n", {{text + "\r"}, {"d7d5\r"}});
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n" + std::string(25, 'x') + "\n2. ... d7d5\n");
+    EXPECT_NE(run.transcript.find(" <-- " + text.substr(0, 30) + "\r\n"), std::string::npos);
+}
+
+TEST_F(BridgeTest, TrickledAnswerIsOneAnswer) {
+    auto bridge = start();
+    bridge->send("e2e4\n");
+    ASSERT_EQ(device.readCommand(), "MOVE e2e4\r");
+    for (char c : std::string("e7e5 ok\r")) {
+        device.send(std::string(1, c));
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(bridge->waitForOutput("ok\n"));
+    EXPECT_EQ(bridge->finish("quit\n").code, 0);
+    EXPECT_EQ(bridge->output(), "Sorvanite\n1. ... e7e5\nok\n");
+}
+
+TEST_F(BridgeTest, DeviceXoffHoldsCommandsUntilXon) {
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    device.send("\x13");  // XOFF before the bridge has anything to say
+    std::this_thread::sleep_for(100ms);
+    bridge->send("e2e4\n");
+    EXPECT_EQ(device.readAvailable(300ms), "");
+    device.send("\x11");  // XON
+    ASSERT_EQ(device.readCommand(), "MOVE e2e4\r");
+    // Flow-control bytes inside an answer are taken by the line, not stored.
+    device.send("e7\x13\x11" "e5\r");
+    ASSERT_TRUE(bridge->waitForOutput("1. ... e7e5\n"));
+    EXPECT_EQ(bridge->finish("quit\n").code, 0);
+}
+
+TEST_F(BridgeTest, DeviceHangingUpMidAnswer) {
+    RunResult run = this->run("new\nlevel 40 5 0\ne2e4\nd2d4\nbogus\nquit\n",
+                              {{"OK\r"}, {"e7", true}});
+    EXPECT_TRUE(run.status.exited);
+    EXPECT_EQ(run.status.code, 0);
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7\n2. ... \n\n");
+    std::string records = recordsAfterGreeting(run.transcript);
+    EXPECT_NE(records.find(" --> MOVE e2e4\r\n <-- (err: 5)e7\n<== 1. ... e7\r\n"), std::string::npos) << records;
+    EXPECT_NE(records.find(" --> MOVE d2d4\r\n <-- (err: 5)\n<== 2. ... \r\n"), std::string::npos) << records;
+    EXPECT_NE(records.find("==> quit\r\nSession ends\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sorvanite::e2e

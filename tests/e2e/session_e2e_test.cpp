@@ -1,0 +1,106 @@
+// The front end's side of the bridge, on the real binary.
+#include <signal.h>
+
+#include "e2e/bridge_fixture.h"
+
+namespace sorvanite::e2e {
+namespace {
+
+using namespace std::string_literals;
+
+TEST_F(BridgeTest, NoInputGreetsAndEnds) {
+    RunResult run = this->run("");
+    EXPECT_TRUE(run.status.exited);
+    EXPECT_EQ(run.status.code, 0);
+    EXPECT_EQ(run.output, "Sorvanite\n");
+    EXPECT_EQ(run.transcript, "New session\r\n<== Sorvanite\r\nSession ends\r\n");
+    EXPECT_EQ(run.device, "");
+}
+
+TEST_F(BridgeTest, TranscriptGrowsAcrossRuns) {
+    this->run("bogus\n");
+    RunResult second = this->run("quit\n");
+    EXPECT_EQ(second.transcript,
+              "New session\r\n<== Sorvanite\r\n==> bogus\r\n<== \r\nSession ends\r\n"
+              "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n");
+}
+
+TEST_F(BridgeTest, FrontEndLineRules) {
+    std::string longLine = "name " + std::string(400, 'n');
+    RunResult run = this->run("new\r\nlevel 40 5 0\r\nQuit\nbo\0gus\nbogus\r\r\n"s + longLine +
+                              "bogus\nwhite\rgo\nbogus\nquit\nbogus\n");
+    EXPECT_EQ(run.status.code, 0);
+    EXPECT_EQ(run.output, "Sorvanite\n\n\n");
+    EXPECT_EQ(recordsAfterGreeting(run.transcript),
+              "==> new\r\n==> level 40 5 0\r\n==> Quit\r\n==> bo\r\n==> bogus\r\r\n<== \r\n==> " +
+                  longLine.substr(0, 255) + "\r\n==> white\rgo\r\n==> bogus\r\n<== \r\n==> quit\r\nSession ends\r\n");
+    EXPECT_EQ(run.device, "");
+}
+
+TEST_F(BridgeTest, LastLineWithoutLineEnd) {
+    RunResult bogus = this->run("bogus");
+    EXPECT_EQ(bogus.output, "Sorvanite\n\n");
+    EXPECT_EQ(bogus.status.code, 0);
+    RunResult quit = this->run("quit");
+    EXPECT_EQ(recordsAfterGreeting(quit.transcript).substr(recordsAfterGreeting(bogus.transcript).size()),
+              "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n");
+}
+
+TEST_F(BridgeTest, UnopenableTranscriptStillPlays) {
+    std::filesystem::create_directory(dir() / "zormlog.txt");
+    RunResult run = this->run("new\nlevel 40 5 0\ne2e4\nquit\n", {{"OK\r"}, {"e7e5\r"}});
+    EXPECT_EQ(run.status.code, 0);
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n");
+    EXPECT_EQ(run.device, "NEW 300 7 b\rMOVE e2e4\r");
+}
+
+TEST_F(BridgeTest, FailingTranscriptWritesDoNotStopPlay) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    std::filesystem::create_symlink("/dev/full", dir() / "zormlog.txt");
+    RunResult run = this->run("e2e4\nbogus\n", {{"e7e5\r"}});
+    EXPECT_EQ(run.status.code, 0);
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n\n");
+}
+
+TEST_F(BridgeTest, FrontEndClosingItsOutputDoesNotEndTheBridge) {
+    ScriptedDevice scripted(device, {{"e7e5\r"}, {"d7d5\r"}});
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    bridge->closeOutput();
+    bridge->send("e2e4\nbogus\nd2d4\n");
+    ExitStatus status = bridge->finish("quit\n");
+    EXPECT_TRUE(status.exited);
+    EXPECT_EQ(status.code, 0);
+    EXPECT_EQ(scripted.finish(), "MOVE e2e4\rMOVE d2d4\r");
+    EXPECT_EQ(recordsAfterGreeting(transcript()),
+              "==> e2e4\r\n --> MOVE e2e4\r\n <-- e7e5\r\n<== 1. ... e7e5\r\n==> bogus\r\n<== \r\n"
+              "==> d2d4\r\n --> MOVE d2d4\r\n <-- d7d5\r\n<== 2. ... d7d5\r\n==> quit\r\nSession ends\r\n");
+}
+
+TEST_F(BridgeTest, InterruptsFromAFrontEndAreSurvived) {
+    ScriptedDevice scripted(device, {{"e7e5\r"}});
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    for (int i = 0; i < 3; ++i) bridge->signal(SIGINT);
+    bridge->send("e2e4\n");
+    ASSERT_TRUE(bridge->waitForOutput("1. ... e7e5\n"));
+    bridge->signal(SIGINT);
+    ExitStatus status = bridge->finish("bogus\nquit\n");
+    EXPECT_TRUE(status.exited);
+    EXPECT_EQ(status.code, 0);
+    EXPECT_EQ(bridge->output(), "Sorvanite\n1. ... e7e5\n\n");
+    EXPECT_NE(transcript().find("Session ends\r\n"), std::string::npos);
+}
+
+TEST_F(BridgeTest, TerminationSignalStillEndsTheBridgeAtOnce) {
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    bridge->signal(SIGTERM);
+    ExitStatus status = bridge->finish();
+    EXPECT_FALSE(status.exited);
+    EXPECT_EQ(status.code, SIGTERM);
+    EXPECT_EQ(transcript(), "New session\r\n<== Sorvanite\r\n");
+}
+
+}  // namespace
+}  // namespace sorvanite::e2e
