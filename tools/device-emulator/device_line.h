@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sorvanite::emulator {
+
+// The device's end of a pseudo-terminal, reachable through a symlink for the
+// bridge to open as its serial port.
+class DeviceLine {
+public:
+    // Null with `error` set if the pty cannot be made or `linkPath` exists
+    // and is not a symlink (a stale symlink is replaced).
+    static std::optional<DeviceLine> open(const std::string& linkPath, std::string& error);
+    DeviceLine(DeviceLine&& other) noexcept;
+    DeviceLine& operator=(DeviceLine&&) = delete;
+    ~DeviceLine();
+
+    const std::string& portPath() const { return portPath_; }
+
+    // The next CR-terminated command, without its CR. Empty when none has
+    // come for a while, a signal arrived or the line is closed.
+    std::optional<std::string> readCommand();
+    void send(std::string_view bytes);
+    // Closes the device's end: the bridge sees the line drop.
+    void hangUp();
+    bool isOpen() const { return master_ >= 0; }
+
+private:
+    DeviceLine() = default;
+
+    int master_ = -1;
+    int keeper_ = -1;  // keeps the line up while no bridge has it open
+    std::string portPath_;
+    std::string linkPath_;
+    std::string pending_;
+};
+
+}  // namespace sorvanite::emulator

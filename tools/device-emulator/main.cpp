@@ -1,0 +1,198 @@
+// sorvanite-device: a chess device on a pseudo-terminal, for trying and
+// testing the bridge without hardware.
+#include <signal.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "answer_script.h"
+#include "chess_device.h"
+#include "device_line.h"
+#include "engine_game.h"
+#include "uci_engine.h"
+
+namespace sorvanite::emulator {
+namespace {
+
+const char* const kUsage =
+    "usage: sorvanite-device --link PATH [--engine CMD] [--movetime MS] [--skill N]\n"
+    "                        [--script FILE] [--log]\n";
+
+struct Options {
+    std::string link;
+    std::string engine = "stockfish";
+    int moveTimeMs = 100;
+    std::optional<int> skill;
+    std::string script;
+    bool log = false;
+};
+
+volatile sig_atomic_t stopRequested = 0;
+
+void requestStop(int) { stopRequested = 1; }
+
+// No SA_RESTART: a blocked read comes back with EINTR so we can clean up.
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+[[noreturn]] void fail(const std::string& message) {
+    std::fprintf(stderr, "sorvanite-device: %s\n", message.c_str());
+    std::exit(2);
+}
+
+int parseNumber(const std::string& option, const char* text, int low, int high) {
+    int value = 0;
+    const char* end = text + std::strlen(text);
+    auto [stop, status] = std::from_chars(text, end, value);
+    if (status != std::errc() || stop != end || value < low || value > high)
+        fail(option + " takes a whole number from " + std::to_string(low) + " to " + std::to_string(high) +
+             ", not '" + text + "'");
+    return value;
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        }
+        if (option == "--log") {
+            options.log = true;
+            continue;
+        }
+        if (i + 1 >= argc) fail("unknown option or missing value: " + option);
+        const char* value = argv[++i];
+        if (option == "--link") options.link = value;
+        else if (option == "--engine") options.engine = value;
+        else if (option == "--movetime") options.moveTimeMs = parseNumber(option, value, 1, 3600000);
+        else if (option == "--skill") options.skill = parseNumber(option, value, 0, 20);
+        else if (option == "--script") options.script = value;
+        else fail("unknown option: " + option);
+    }
+    if (options.link.empty()) fail("--link PATH is required");
+    return options;
+}
+
+// Shows the traffic on stderr, with CR, LF and other control bytes visible.
+void logLine(bool enabled, const char* direction, const std::string& bytes) {
+    if (!enabled) return;
+    std::string shown;
+    for (unsigned char c : bytes) {
+        if (c == '\r') shown += "\\r";
+        else if (c == '\n') shown += "\\n";
+        else if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            shown += hex;
+        } else shown += static_cast<char>(c);
+    }
+    std::fprintf(stderr, "%s %s\n", direction, shown.c_str());
+}
+
+void sleepUnlessStopped(int ms) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopRequested && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 10)));
+}
+
+// Plays one scripted answer; false once the line has been hung up.
+bool playAnswer(DeviceLine& line, const ScriptedAnswer& answer, bool log) {
+    for (const ScriptStep& step : answer) {
+        switch (step.kind) {
+            case ScriptStep::Kind::Pause: sleepUnlessStopped(step.delayMs); break;
+            case ScriptStep::Kind::HangUp:
+                // Let what was sent reach the bridge before the line drops.
+                sleepUnlessStopped(100);
+                logLine(log, "--", "hang-up");
+                line.hangUp();
+                return false;
+            case ScriptStep::Kind::Bytes:
+                logLine(log, "->", step.bytes);
+                if (step.delayMs == 0) {
+                    line.send(step.bytes);
+                } else {
+                    for (char byte : step.bytes) {
+                        sleepUnlessStopped(step.delayMs);
+                        line.send(std::string_view(&byte, 1));
+                    }
+                }
+                break;
+        }
+    }
+    return true;
+}
+
+int run(const Options& options) {
+    std::optional<std::vector<ScriptedAnswer>> script;
+    if (!options.script.empty()) {
+        std::ifstream in(options.script);
+        if (!in) fail("cannot read script " + options.script);
+        std::string error;
+        script = parseScript(in, error);
+        if (!script) fail(options.script + ": " + error);
+    }
+
+    std::unique_ptr<UciEngine> engine;
+    std::unique_ptr<EngineGame> game;
+    std::unique_ptr<ChessDevice> chess;
+    if (!script) {
+        std::string error;
+        engine = UciEngine::start(options.engine, error);
+        if (!engine) fail(error);
+        if (options.skill) engine->send("setoption name Skill Level value " + std::to_string(*options.skill));
+        engine->send("isready");
+        if (!engine->readUntil("readyok", 10s)) fail("engine '" + options.engine + "' is not ready");
+        game = std::make_unique<EngineGame>(*engine, options.moveTimeMs);
+        chess = std::make_unique<ChessDevice>(*game);
+    }
+
+    installStopHandlers();
+    std::string error;
+    std::optional<DeviceLine> line = DeviceLine::open(options.link, error);
+    if (!line) fail(error);
+    std::printf("sorvanite-device: serving %s at %s\n", line->portPath().c_str(), options.link.c_str());
+    std::fflush(stdout);
+
+    std::size_t nextAnswer = 0;
+    while (!stopRequested) {
+        std::optional<std::string> command = line->readCommand();
+        if (!command) continue;  // a signal; the loop condition decides
+        logLine(options.log, "<-", *command + "\r");
+        if (script) {
+            // After the last scripted answer the device stays silent.
+            if (nextAnswer >= script->size()) continue;
+            if (!playAnswer(*line, (*script)[nextAnswer++], options.log)) break;
+        } else {
+            std::string answer = chess->answer(*command) + "\r";
+            logLine(options.log, "->", answer);
+            line->send(answer);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace sorvanite::emulator
+
+int main(int argc, char** argv) {
+    using namespace sorvanite::emulator;
+    return run(parseOptions(argc, argv));
+}
