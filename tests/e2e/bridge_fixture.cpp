@@ -22,7 +22,7 @@ std::string recordsAfterGreeting(const std::string& transcript) {
     return transcript.substr(head.size());
 }
 
-void BridgeTest::SetUp() {
+void ScratchDirTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     for (char& c : name)
@@ -30,18 +30,22 @@ void BridgeTest::SetUp() {
     dir_ = std::filesystem::path(SORVANITE_E2E_SCRATCH) / name;
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    std::filesystem::create_symlink(device.portPath(), dir_ / "com1");
 }
 
-void BridgeTest::TearDown() {
+void BridgeTest::SetUp() {
+    ScratchDirTest::SetUp();
+    std::filesystem::create_symlink(device.portPath(), dir() / "com1");
+}
+
+void ScratchDirTest::TearDown() {
     // Keep the scratch directory of a failed test for a look at its transcript.
     if (!HasFailure()) std::filesystem::remove_all(dir_);
 }
 
-std::string BridgeTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
+std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
-std::unique_ptr<BridgeProcess> BridgeTest::start() {
-    return std::make_unique<BridgeProcess>(SORVANITE_E2E_BRIDGE, dir_.string());
+std::unique_ptr<ChildProcess> ScratchDirTest::start() {
+    return std::make_unique<ChildProcess>(std::vector<std::string>{SORVANITE_E2E_BRIDGE}, dir_.string());
 }
 
 RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/bridge_process.h"
+#include "e2e/child_process.h"
 #include "e2e/pty_device.h"
 
 namespace sorvanite::e2e {
@@ -20,24 +20,32 @@ struct RunResult {
     ExitStatus status;
 };
 
-// Each test gets a scratch directory holding the port link "com1" (the port
-// the test build of the bridge opens) and the transcript.
-class BridgeTest : public ::testing::Test {
+// Each test gets a scratch directory: the bridge's working directory, where
+// the test build of the bridge opens its port "com1" and writes its
+// transcript.
+class ScratchDirTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
     std::filesystem::path dir() const { return dir_; }
     std::string transcript() const;
-    std::unique_ptr<BridgeProcess> start();
+    std::unique_ptr<ChildProcess> start();
+
+private:
+    std::filesystem::path dir_;
+};
+
+// A scratch directory whose "com1" is a pseudo-terminal the test plays the
+// device on.
+class BridgeTest : public ScratchDirTest {
+protected:
+    void SetUp() override;
 
     // Runs the bridge on `input` against a device that answers with `answers`.
     RunResult run(const std::string& input, std::vector<Answer> answers = {});
 
     PtyDevice device;
-
-private:
-    std::filesystem::path dir_;
 };
 
 std::string readFile(const std::filesystem::path& path);

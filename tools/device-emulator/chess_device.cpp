@@ -20,7 +20,8 @@ std::string ChessDevice::answer(const std::string& command) {
     }
     if (verb == "MOVE") {
         // A MOVE before any NEW plays from the initial position.
-        if (!started_) game_.reset(), started_ = true;
+        if (!started_) game_.reset();
+        started_ = true;
         return replyTo(first);
     }
     return "Unknown command";

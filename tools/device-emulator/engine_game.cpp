@@ -51,12 +51,15 @@ std::string EngineGame::positionCommand() const {
     return command;
 }
 
-void EngineGame::reset() {
+bool EngineGame::reset() {
     moves_.clear();
     positionsSeen_.clear();
     result_.reset();
     engine_.send("ucinewgame");
     judgePosition();
+    for (const std::string& move : opening_)
+        if (!play(move)) return false;
+    return true;
 }
 
 std::vector<std::string> EngineGame::legalMoves() {

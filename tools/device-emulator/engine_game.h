@@ -17,8 +17,12 @@ class EngineGame {
 public:
     EngineGame(UciEngine& engine, int moveTimeMs) : engine_(engine), moveTimeMs_(moveTimeMs) {}
 
-    // Back to the initial position.
-    void reset();
+    // Every game starts after these moves instead of from the initial
+    // position (to reach a test position quickly).
+    void setOpening(std::vector<std::string> moves) { opening_ = std::move(moves); }
+
+    // Back to the starting position. False if an opening move is illegal.
+    bool reset();
 
     // Plays `move` (coordinate form; the promotion letter may be upper case)
     // if it is legal in the current position and the game is not over.
@@ -38,6 +42,7 @@ private:
 
     UciEngine& engine_;
     int moveTimeMs_;
+    std::vector<std::string> opening_;
     std::vector<std::string> moves_;
     std::vector<std::string> positionsSeen_;  // for repetition
     std::optional<std::string> result_;

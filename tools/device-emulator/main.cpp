@@ -10,6 +10,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,13 +26,14 @@ namespace {
 
 const char* const kUsage =
     "usage: sorvanite-device --link PATH [--engine CMD] [--movetime MS] [--skill N]\n"
-    "                        [--script FILE] [--log]\n";
+    "                        [--opening \"MOVE ...\"] [--script FILE] [--log]\n";
 
 struct Options {
     std::string link;
     std::string engine = "stockfish";
     int moveTimeMs = 100;
     std::optional<int> skill;
+    std::string opening;
     std::string script;
     bool log = false;
 };
@@ -48,7 +50,6 @@ void installStopHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 }
 
 [[noreturn]] void fail(const std::string& message) {
@@ -85,6 +86,7 @@ Options parseOptions(int argc, char** argv) {
         else if (option == "--movetime") options.moveTimeMs = parseNumber(option, value, 1, 3600000);
         else if (option == "--skill") options.skill = parseNumber(option, value, 0, 20);
         else if (option == "--script") options.script = value;
+        else if (option == "--opening") options.opening = value;
         else fail("unknown option: " + option);
     }
     if (options.link.empty()) fail("--link PATH is required");
@@ -141,6 +143,8 @@ bool playAnswer(DeviceLine& line, const ScriptedAnswer& answer, bool log) {
 }
 
 int run(const Options& options) {
+    // An engine that died must show up as a failed read, not kill us.
+    signal(SIGPIPE, SIG_IGN);
     std::optional<std::vector<ScriptedAnswer>> script;
     if (!options.script.empty()) {
         std::ifstream in(options.script);
@@ -161,6 +165,11 @@ int run(const Options& options) {
         engine->send("isready");
         if (!engine->readUntil("readyok", 10s)) fail("engine '" + options.engine + "' is not ready");
         game = std::make_unique<EngineGame>(*engine, options.moveTimeMs);
+        std::istringstream openingMoves(options.opening);
+        std::vector<std::string> opening;
+        for (std::string move; openingMoves >> move;) opening.push_back(move);
+        game->setOpening(opening);
+        if (!game->reset()) fail("--opening has an illegal move: " + options.opening);
         chess = std::make_unique<ChessDevice>(*game);
     }
 

@@ -1,4 +1,4 @@
-#include "e2e/bridge_process.h"
+#include "e2e/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,10 @@
 
 namespace sorvanite::e2e {
 
-BridgeProcess::BridgeProcess(const std::string& executable, const std::string& workDir) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
     int toChild[2];
     int fromChild[2];
     if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
@@ -25,7 +28,7 @@ BridgeProcess::BridgeProcess(const std::string& executable, const std::string& w
         ::signal(SIGPIPE, SIG_DFL);
         ::signal(SIGINT, SIG_DFL);
         if (::chdir(workDir.c_str()) != 0) ::_exit(126);
-        ::execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+        ::execv(args[0], args.data());
         ::_exit(127);
     }
     ::close(toChild[0]);
@@ -36,7 +39,7 @@ BridgeProcess::BridgeProcess(const std::string& executable, const std::string& w
     ::signal(SIGPIPE, SIG_IGN);  // the bridge may end before reading all input
 }
 
-BridgeProcess::~BridgeProcess() {
+ChildProcess::~ChildProcess() {
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
@@ -45,7 +48,7 @@ BridgeProcess::~BridgeProcess() {
     closeOutput();
 }
 
-void BridgeProcess::pump(std::string_view& input, std::chrono::milliseconds wait) {
+void ChildProcess::pump(std::string_view& input, std::chrono::milliseconds wait) {
     pollfd entries[2];
     nfds_t count = 0;
     if (outputFd_ >= 0 && !outputEnded_) entries[count++] = {outputFd_, POLLIN, 0};
@@ -66,12 +69,12 @@ void BridgeProcess::pump(std::string_view& input, std::chrono::milliseconds wait
     }
 }
 
-void BridgeProcess::send(std::string_view input, std::chrono::milliseconds timeout) {
+void ChildProcess::send(std::string_view input, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!input.empty() && input_ >= 0 && std::chrono::steady_clock::now() < deadline) pump(input, 50ms);
 }
 
-bool BridgeProcess::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
+bool ChildProcess::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string_view noInput;
     while (output_.find(needle) == std::string::npos) {
@@ -81,19 +84,19 @@ bool BridgeProcess::waitForOutput(std::string_view needle, std::chrono::millisec
     return true;
 }
 
-void BridgeProcess::closeInput() {
+void ChildProcess::closeInput() {
     if (input_ >= 0) ::close(input_);
     input_ = -1;
 }
 
-void BridgeProcess::closeOutput() {
+void ChildProcess::closeOutput() {
     if (outputFd_ >= 0) ::close(outputFd_);
     outputFd_ = -1;
 }
 
-void BridgeProcess::signal(int number) { ::kill(pid_, number); }
+void ChildProcess::signal(int number) { ::kill(pid_, number); }
 
-ExitStatus BridgeProcess::finish(std::string_view input, std::chrono::milliseconds timeout) {
+ExitStatus ChildProcess::finish(std::string_view input, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!input.empty() && input_ >= 0 && std::chrono::steady_clock::now() < deadline) pump(input, 50ms);
     closeInput();

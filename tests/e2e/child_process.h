@@ -5,25 +5,27 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sorvanite::e2e {
 
 using namespace std::chrono_literals;
 
-// How a run of the bridge ended.
+// How a run of a child ended.
 struct ExitStatus {
     bool exited = false;  // false: killed by a signal (or by us on time-out)
     int code = -1;        // exit status, or the signal number
 };
 
-// The bridge as a child process with its standard input and output on pipes
-// (stderr is passed through) and its own working directory.
-class BridgeProcess {
+// A program under test (the bridge, the device emulator) as a child process
+// with its standard input and output on pipes (stderr is passed through) and
+// its own working directory.
+class ChildProcess {
 public:
-    BridgeProcess(const std::string& executable, const std::string& workDir);
-    ~BridgeProcess();
-    BridgeProcess(const BridgeProcess&) = delete;
-    BridgeProcess& operator=(const BridgeProcess&) = delete;
+    ChildProcess(const std::vector<std::string>& argv, const std::string& workDir);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
 

@@ -1,0 +1,173 @@
+// The bridge against the device emulator: real chess from stockfish, and the
+// emulator's scripted fault drills.
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "e2e/bridge_fixture.h"
+
+namespace sorvanite::e2e {
+namespace {
+
+bool haveStockfish() {
+    for (std::string dir : {"/usr/games", "/usr/bin", "/usr/local/bin"})
+        if (::access((dir + "/stockfish").c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+class EmulatorTest : public ScratchDirTest {
+protected:
+    void TearDown() override {
+        if (emulator_) {
+            emulator_->signal(SIGTERM);
+            ExitStatus status = emulator_->finish();
+            EXPECT_TRUE(status.exited);
+            EXPECT_EQ(status.code, 0);
+            EXPECT_FALSE(std::filesystem::is_symlink(dir() / "com1")) << "the emulator left its link behind";
+        }
+        ScratchDirTest::TearDown();
+    }
+
+    // Starts the emulator on "com1" and waits until it serves.
+    void startDevice(std::vector<std::string> args) {
+        args.insert(args.begin(), {SORVANITE_E2E_EMULATOR, "--link", (dir() / "com1").string()});
+        emulator_ = std::make_unique<ChildProcess>(args, dir().string());
+        ASSERT_TRUE(emulator_->waitForOutput("serving")) << emulator_->output();
+    }
+
+    void startScriptedDevice(const std::string& script) {
+        std::ofstream(dir() / "script.txt", std::ios::binary) << script;
+        startDevice({"--script", (dir() / "script.txt").string()});
+    }
+
+    void startChessDevice(std::vector<std::string> args = {}) {
+        if (!haveStockfish()) GTEST_SKIP() << "stockfish is not installed";
+        args.insert(args.end(), {"--skill", "0", "--movetime", "20"});
+        startDevice(args);
+    }
+
+    // Runs the bridge on `input` to its end; returns its output lines after
+    // the greeting.
+    std::vector<std::string> play(const std::string& input) {
+        auto bridge = start();
+        ExitStatus status = bridge->finish(input, 60s);
+        EXPECT_TRUE(status.exited);
+        EXPECT_EQ(status.code, 0);
+        std::vector<std::string> output = lines(bridge->output());
+        if (output.empty() || output.front() != "Sorvanite") {
+            ADD_FAILURE() << "no greeting: " << bridge->output();
+            return output;
+        }
+        output.erase(output.begin());
+        return output;
+    }
+
+    std::unique_ptr<ChildProcess> emulator_;
+};
+
+// "N. ... move" with a coordinate move.
+::testing::AssertionResult isNumberedMove(const std::string& line, int number) {
+    static const std::regex shape(R"(([0-9]+)\. \.\.\. [a-h][1-8][a-h][1-8][qrbn]?)");
+    std::smatch match;
+    if (!std::regex_match(line, match, shape)) return ::testing::AssertionFailure() << "'" << line << "'";
+    if (std::stoi(match[1]) != number) return ::testing::AssertionFailure() << "'" << line << "' is not move " << number;
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(EmulatorTest, PlaysBlackAgainstTheUser) {
+    startChessDevice();
+    std::vector<std::string> output = play("new\nlevel 40 5 0\ne2e4\nd2d4\nquit\n");
+    ASSERT_EQ(output.size(), 2u);
+    EXPECT_TRUE(isNumberedMove(output[0], 1));
+    // The device's own reply decides whether d2d4 is legal: both outcomes are
+    // fine, but an illegal one must be reported as such.
+    EXPECT_TRUE(isNumberedMove(output[1], 2) || output[1] == "Illegal move") << output[1];
+    EXPECT_NE(transcript().find(" --> NEW 300 7 b\r\n <-- OK\r\n --> MOVE e2e4\r\n"), std::string::npos);
+}
+
+TEST_F(EmulatorTest, PlaysWhiteAndNumbersItsMoves) {
+    startChessDevice();
+    // Knight moves that stay legal whatever White plays in its first moves.
+    std::vector<std::string> output = play("new\nlevel 40 5 0\nwhite\ngo\ng8f6\nb8c6\nquit\n");
+    ASSERT_EQ(output.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(isNumberedMove(output[static_cast<std::size_t>(i)], i + 1));
+}
+
+TEST_F(EmulatorTest, RefusesIllegalMovesAndKeepsThePosition) {
+    startChessDevice();
+    std::vector<std::string> output = play("new\nlevel 40 5 0\ne2e5\ne1g1\ne2e4\nquit\n");
+    ASSERT_EQ(output.size(), 3u);
+    EXPECT_EQ(output[0], "Illegal move");
+    EXPECT_EQ(output[1], "Illegal move");
+    EXPECT_TRUE(isNumberedMove(output[2], 1));
+}
+
+TEST_F(EmulatorTest, UsersMateIsAcknowledgedWithTheResult) {
+    startChessDevice({"--opening", "f2f3 e7e5 g2g4"});
+    std::vector<std::string> output = play("new\nlevel 40 5 0\nd8h4\nquit\n");
+    EXPECT_EQ(output, std::vector<std::string>{"0-1 {Black mates}"});
+    EXPECT_NE(transcript().find(" <-- d8h4 0-1 {Black mates}\r\n"), std::string::npos);
+}
+
+TEST_F(EmulatorTest, DevicesMateComesWithItsMove) {
+    startChessDevice({"--opening", "f2f3 e7e5"});
+    std::vector<std::string> output = play("new\nlevel 40 5 0\ng2g4\nquit\n");
+    EXPECT_EQ(output, (std::vector<std::string>{"1. ... d8h4", "0-1 {Black mates}"}));
+}
+
+TEST_F(EmulatorTest, ScriptedTrickleFlowControlAndHangUp) {
+    startScriptedDevice(
+        "# one answer a line\n"
+        "OK\n"
+        "{trickle 5}e7e5 slowly\n"
+        "d7\\x13{pause 200}\\x11d5\n"
+        "c7{hangup}\n");
+    std::vector<std::string> output = play("new\nlevel 40 5 0\ne2e4\nd2d4\nc2c4\ng1f3\nquit\n");
+    EXPECT_EQ(output, (std::vector<std::string>{"1. ... e7e5", "slowly", "2. ... d7d5", "3. ... c7", "4. ... "}));
+    EXPECT_NE(transcript().find(" <-- (err: 5)c7\n"), std::string::npos);
+    emulator_->finish();  // it ends by itself after hanging up
+    emulator_.reset();
+    EXPECT_FALSE(std::filesystem::is_symlink(dir() / "com1"));
+}
+
+TEST_F(EmulatorTest, ScriptedRawBytes) {
+    startScriptedDevice("\\x41\\0\\x42\n{nocr}e7e5\\r\\n\n\n");
+    std::vector<std::string> output = play("e2e4\nd2d4\ng1f3\nquit\n");
+    EXPECT_EQ(output, (std::vector<std::string>{"1. ... A", "2. ... e7e5", "3. ... ", ""}));
+}
+
+class EmulatorErrors : public ScratchDirTest {
+protected:
+    // Runs the emulator expecting it to refuse; returns its exit status.
+    ExitStatus refuse(std::vector<std::string> args) {
+        args.insert(args.begin(), SORVANITE_E2E_EMULATOR);
+        ChildProcess emulator(args, dir().string());
+        return emulator.finish({}, 20s);
+    }
+};
+
+TEST_F(EmulatorErrors, ClearRefusals) {
+    std::string link = (dir() / "com1").string();
+    EXPECT_EQ(refuse({"--link", link, "--engine", "no-such-engine-here"}).code, 2);
+    EXPECT_EQ(refuse({"--link", link, "--skill", "21"}).code, 2);
+    EXPECT_EQ(refuse({"--link", link, "--bogus"}).code, 2);
+    EXPECT_EQ(refuse({"--engine", "stockfish"}).code, 2);
+    std::ofstream(dir() / "bad.txt") << "OK\n{explode}\n";
+    EXPECT_EQ(refuse({"--link", link, "--script", (dir() / "bad.txt").string()}).code, 2);
+    std::ofstream(dir() / "com1") << "not a link";
+    EXPECT_EQ(refuse({"--link", link, "--script", "/dev/null"}).code, 2);
+    EXPECT_EQ(std::filesystem::file_size(dir() / "com1"), 10u);
+}
+
+}  // namespace
+}  // namespace sorvanite::e2e
