@@ -1,5 +1,6 @@
 #include "e2e/bridge_fixture.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -22,6 +23,14 @@ std::string recordsAfterGreeting(const std::string& transcript) {
     return transcript.substr(head.size());
 }
 
+bool underWine() { return std::getenv("SORVANITE_E2E_WINE_BRIDGE") != nullptr; }
+
+std::filesystem::path portLinkPath(const std::filesystem::path& scratchDir) {
+    if (!underWine()) return scratchDir / "com1";
+    const char* prefix = std::getenv("WINEPREFIX");
+    return std::filesystem::path(prefix ? prefix : "") / "dosdevices" / "com1";
+}
+
 void ScratchDirTest::SetUp() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
@@ -30,11 +39,12 @@ void ScratchDirTest::SetUp() {
     dir_ = std::filesystem::path(SORVANITE_E2E_SCRATCH) / name;
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
+    std::filesystem::remove(portLinkPath(dir_));
 }
 
 void BridgeTest::SetUp() {
     ScratchDirTest::SetUp();
-    std::filesystem::create_symlink(device.portPath(), dir() / "com1");
+    std::filesystem::create_symlink(device.portPath(), portLinkPath(dir()));
 }
 
 void ScratchDirTest::TearDown() {
@@ -45,7 +55,14 @@ void ScratchDirTest::TearDown() {
 std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::start() {
-    return std::make_unique<ChildProcess>(std::vector<std::string>{SORVANITE_E2E_BRIDGE}, dir_.string());
+    if (!underWine())
+        return std::make_unique<ChildProcess>(std::vector<std::string>{SORVANITE_E2E_BRIDGE}, dir_.string());
+    const char* wine = std::getenv("SORVANITE_E2E_WINE");
+    auto bridge = std::make_unique<ChildProcess>(
+        std::vector<std::string>{wine ? wine : "/usr/lib/wine/wine64", std::getenv("SORVANITE_E2E_WINE_BRIDGE")},
+        dir_.string());
+    bridge->textModeOutput();
+    return bridge;
 }
 
 RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {
@@ -54,6 +71,12 @@ RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers)
     RunResult result;
     result.status = bridge->finish(input);
     result.output = bridge->output();
+    if (underWine()) {
+        // Every line end of a Windows text stream is CR LF.
+        std::string raw = bridge->rawOutput();
+        for (std::size_t i = 0; i < raw.size(); ++i)
+            EXPECT_TRUE(raw[i] != '\n' || (i > 0 && raw[i - 1] == '\r')) << "bare LF in " << raw;
+    }
     result.device = scripted.finish();
     result.transcript = transcript();
     return result;

@@ -48,6 +48,14 @@ protected:
     PtyDevice device;
 };
 
+// The end-to-end tests also run the Windows bridge under Wine: then
+// SORVANITE_E2E_WINE_BRIDGE names sorvanite.exe and WINEPREFIX the Wine
+// prefix, whose COM1 is linked to the test's pseudo-terminal.
+bool underWine();
+
+// Where the bridge under test looks for its port.
+std::filesystem::path portLinkPath(const std::filesystem::path& scratchDir);
+
 std::string readFile(const std::filesystem::path& path);
 
 // The transcript records of one run, after the run's start marker and the

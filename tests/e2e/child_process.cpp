@@ -77,11 +77,19 @@ void ChildProcess::send(std::string_view input, std::chrono::milliseconds timeou
 bool ChildProcess::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string_view noInput;
-    while (output_.find(needle) == std::string::npos) {
+    while (output().find(needle) == std::string::npos) {
         if (outputEnded_ || outputFd_ < 0 || std::chrono::steady_clock::now() >= deadline) return false;
         pump(noInput, 50ms);
     }
     return true;
+}
+
+std::string ChildProcess::output() const {
+    if (!textMode_) return output_;
+    std::string lines;
+    for (std::size_t i = 0; i < output_.size(); ++i)
+        if (!(output_[i] == '\r' && i + 1 < output_.size() && output_[i + 1] == '\n')) lines += output_[i];
+    return lines;
 }
 
 void ChildProcess::closeInput() {

@@ -41,7 +41,12 @@ public:
     // end; kills it if it takes longer than `timeout`.
     ExitStatus finish(std::string_view input = {}, std::chrono::milliseconds timeout = 20s);
 
-    const std::string& output() const { return output_; }
+    // What the child wrote. For a Windows program (see `textModeOutput`)
+    // its CR LF line ends are turned back into LF.
+    std::string output() const;
+    const std::string& rawOutput() const { return output_; }
+    // The child writes its output as a Windows text stream.
+    void textModeOutput() { textMode_ = true; }
 
 private:
     void pump(std::string_view& input, std::chrono::milliseconds wait);
@@ -51,6 +56,7 @@ private:
     int outputFd_ = -1;
     std::string output_;
     bool outputEnded_ = false;
+    bool textMode_ = false;
 };
 
 }  // namespace sorvanite::e2e

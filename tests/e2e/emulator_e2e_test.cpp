@@ -33,14 +33,14 @@ protected:
             ExitStatus status = emulator_->finish();
             EXPECT_TRUE(status.exited);
             EXPECT_EQ(status.code, 0);
-            EXPECT_FALSE(std::filesystem::is_symlink(dir() / "com1")) << "the emulator left its link behind";
+            EXPECT_FALSE(std::filesystem::is_symlink(portLinkPath(dir()))) << "the emulator left its link behind";
         }
         ScratchDirTest::TearDown();
     }
 
     // Starts the emulator on "com1" and waits until it serves.
     void startDevice(std::vector<std::string> args) {
-        args.insert(args.begin(), {SORVANITE_E2E_EMULATOR, "--link", (dir() / "com1").string()});
+        args.insert(args.begin(), {SORVANITE_E2E_EMULATOR, "--link", portLinkPath(dir()).string()});
         emulator_ = std::make_unique<ChildProcess>(args, dir().string());
         ASSERT_TRUE(emulator_->waitForOutput("serving")) << emulator_->output();
     }
@@ -125,19 +125,25 @@ TEST_F(EmulatorTest, DevicesMateComesWithItsMove) {
     EXPECT_EQ(output, (std::vector<std::string>{"1. ... d8h4", "0-1 {Black mates}"}));
 }
 
-TEST_F(EmulatorTest, ScriptedTrickleFlowControlAndHangUp) {
+TEST_F(EmulatorTest, ScriptedTrickleAndFlowControl) {
     startScriptedDevice(
         "# one answer a line\n"
         "OK\n"
         "{trickle 5}e7e5 slowly\n"
-        "d7\\x13{pause 200}\\x11d5\n"
-        "c7{hangup}\n");
-    std::vector<std::string> output = play("new\nlevel 40 5 0\ne2e4\nd2d4\nc2c4\ng1f3\nquit\n");
-    EXPECT_EQ(output, (std::vector<std::string>{"1. ... e7e5", "slowly", "2. ... d7d5", "3. ... c7", "4. ... "}));
-    EXPECT_NE(transcript().find(" <-- (err: 5)c7\n"), std::string::npos);
+        "d7\\x13{pause 200}\\x11d5\n");
+    std::vector<std::string> output = play("new\nlevel 40 5 0\ne2e4\nd2d4\nquit\n");
+    EXPECT_EQ(output, (std::vector<std::string>{"1. ... e7e5", "slowly", "2. ... d7d5"}));
+}
+
+TEST_F(EmulatorTest, ScriptedHangUp) {
+    if (underWine()) GTEST_SKIP() << "Wine's ReadFile spins on a hung-up pty instead of failing";
+    startScriptedDevice("e7e5\nd7{hangup}\n");
+    std::vector<std::string> output = play("e2e4\nd2d4\ng1f3\nquit\n");
+    EXPECT_EQ(output, (std::vector<std::string>{"1. ... e7e5", "2. ... d7", "3. ... "}));
+    EXPECT_NE(transcript().find(" <-- (err: 5)d7\n"), std::string::npos);
     emulator_->finish();  // it ends by itself after hanging up
     emulator_.reset();
-    EXPECT_FALSE(std::filesystem::is_symlink(dir() / "com1"));
+    EXPECT_FALSE(std::filesystem::is_symlink(portLinkPath(dir())));
 }
 
 TEST_F(EmulatorTest, ScriptedRawBytes) {

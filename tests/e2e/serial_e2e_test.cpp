@@ -7,7 +7,7 @@ namespace sorvanite::e2e {
 namespace {
 
 TEST_F(BridgeTest, MissingPortEndsWithItsErrorCodeAndNothingElse) {
-    std::filesystem::remove(dir() / "com1");
+    std::filesystem::remove(portLinkPath(dir()));
     RunResult run = this->run("new\nquit\n");
     EXPECT_TRUE(run.status.exited);
     EXPECT_EQ(run.status.code, 2);  // ENOENT
@@ -16,6 +16,7 @@ TEST_F(BridgeTest, MissingPortEndsWithItsErrorCodeAndNothingElse) {
 }
 
 TEST_F(BridgeTest, HeldPortKeepsASecondBridgeOff) {
+    if (underWine()) GTEST_SKIP() << "Wine does not enforce exclusive opens of a serial port";
     auto first = start();
     ASSERT_TRUE(first->waitForOutput("Sorvanite\n"));
     auto second = start();
@@ -40,8 +41,11 @@ TEST_F(BridgeTest, PortIsSetTo9600RawWithSoftwareFlowControl) {
     EXPECT_EQ(settings.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP), 0u);
     EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(settings.c_oflag & OPOST, 0u);
-    EXPECT_EQ(settings.c_cc[VMIN], 1);
-    EXPECT_EQ(settings.c_cc[VTIME], 0);
+    // Wine times its reads itself and leaves VMIN/VTIME its own way.
+    if (!underWine()) {
+        EXPECT_EQ(settings.c_cc[VMIN], 1);
+        EXPECT_EQ(settings.c_cc[VTIME], 0);
+    }
     EXPECT_EQ(bridge->finish("quit\n").code, 0);
 }
 
@@ -92,6 +96,7 @@ TEST_F(BridgeTest, DeviceXoffHoldsCommandsUntilXon) {
 }
 
 TEST_F(BridgeTest, DeviceHangingUpMidAnswer) {
+    if (underWine()) GTEST_SKIP() << "Wine's ReadFile spins on a hung-up pty instead of failing";
     RunResult run = this->run("new\nlevel 40 5 0\ne2e4\nd2d4\nbogus\nquit\n",
                               {{"OK\r"}, {"e7", true}});
     EXPECT_TRUE(run.status.exited);

@@ -28,12 +28,12 @@ TEST_F(BridgeTest, TranscriptGrowsAcrossRuns) {
 TEST_F(BridgeTest, FrontEndLineRules) {
     std::string longLine = "name " + std::string(400, 'n');
     RunResult run = this->run("new\r\nlevel 40 5 0\r\nQuit\nbo\0gus\nbogus\r\r\n"s + longLine +
-                              "bogus\nwhite\rgo\nbogus\nquit\nbogus\n");
+                              "bogus\nwhite\rgo\n\x1a\nbogus\nquit\nbogus\n");
     EXPECT_EQ(run.status.code, 0);
     EXPECT_EQ(run.output, "Sorvanite\n\n\n");
     EXPECT_EQ(recordsAfterGreeting(run.transcript),
               "==> new\r\n==> level 40 5 0\r\n==> Quit\r\n==> bo\r\n==> bogus\r\r\n<== \r\n==> " +
-                  longLine.substr(0, 255) + "\r\n==> white\rgo\r\n==> bogus\r\n<== \r\n==> quit\r\nSession ends\r\n");
+                  longLine.substr(0, 255) + "\r\n==> white\rgo\r\n==> \x1a\r\n==> bogus\r\n<== \r\n==> quit\r\nSession ends\r\n");
     EXPECT_EQ(run.device, "");
 }
 
@@ -78,6 +78,7 @@ TEST_F(BridgeTest, FrontEndClosingItsOutputDoesNotEndTheBridge) {
 }
 
 TEST_F(BridgeTest, InterruptsFromAFrontEndAreSurvived) {
+    if (underWine()) GTEST_SKIP() << "Windows front ends send a local engine no interrupts";
     ScriptedDevice scripted(device, {{"e7e5\r"}});
     auto bridge = start();
     ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));

@@ -1,0 +1,80 @@
+#include <windows.h>
+
+#include "device/port.h"
+
+namespace sorvanite {
+namespace {
+
+class Win32Port final : public Port {
+public:
+    explicit Win32Port(HANDLE handle) : handle_(handle) {}
+    ~Win32Port() override { CloseHandle(handle_); }
+
+    PortRead readByte() override {
+        PortRead result;
+        char byte = 0;
+        DWORD count = 0;
+        if (!ReadFile(handle_, &byte, 1, &count, nullptr)) result.errorCode = static_cast<int>(GetLastError());
+        if (count == 1) {
+            result.gotByte = true;
+            result.byte = byte;
+        }
+        return result;
+    }
+
+    void write(const char* data, std::size_t length) override {
+        while (length > 0) {
+            DWORD written = 0;
+            if (!WriteFile(handle_, data, static_cast<DWORD>(length), &written, nullptr) || written == 0)
+                return;  // not examined further: see Port::write
+            data += written;
+            length -= written;
+        }
+    }
+
+private:
+    HANDLE handle_;
+};
+
+void applyLineSettings(HANDLE handle) {
+    // Read the whole record and change only our fields: some drivers refuse
+    // a record that was not first read from them.
+    DCB settings{};
+    settings.DCBlength = sizeof settings;
+    (void)GetCommState(handle, &settings);  // results not examined
+    settings.BaudRate = CBR_9600;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fOutX = TRUE;
+    settings.fInX = TRUE;
+    settings.fDtrControl = DTR_CONTROL_DISABLE;
+    settings.fRtsControl = RTS_CONTROL_DISABLE;
+    (void)SetCommState(handle, &settings);
+
+    // A port left in return-at-once mode by another program would make our
+    // one-byte reads spin for as long as the device thinks. All-zero read
+    // time-outs make a read wait until its byte arrives; the write time-outs
+    // stay as they were.
+    COMMTIMEOUTS timeouts{};
+    (void)GetCommTimeouts(handle, &timeouts);
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    (void)SetCommTimeouts(handle, &timeouts);
+}
+
+}  // namespace
+
+PortOpenResult openSerialPort(const char* path) {
+    // Share mode 0: no other program may open the port while we hold it.
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {nullptr, static_cast<int>(GetLastError())};
+    applyLineSettings(handle);
+    return {std::make_unique<Win32Port>(handle), 0};
+}
+
+int exitStatusForOpenError(int errorCode) { return errorCode != 0 ? errorCode : 1; }
+
+}  // namespace sorvanite
