@@ -55,8 +55,14 @@ void ScratchDirTest::TearDown() {
 std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::start() {
-    if (!underWine())
-        return std::make_unique<ChildProcess>(std::vector<std::string>{SORVANITE_E2E_BRIDGE}, dir_.string());
+    if (!underWine()) {
+        // SORVANITE_E2E_WRAPPER runs the bridge under a tool such as valgrind.
+        std::vector<std::string> argv;
+        std::istringstream wrapper(std::getenv("SORVANITE_E2E_WRAPPER") ? std::getenv("SORVANITE_E2E_WRAPPER") : "");
+        for (std::string word; wrapper >> word;) argv.push_back(word);
+        argv.push_back(SORVANITE_E2E_BRIDGE);
+        return std::make_unique<ChildProcess>(argv, dir_.string());
+    }
     const char* wine = std::getenv("SORVANITE_E2E_WINE");
     auto bridge = std::make_unique<ChildProcess>(
         std::vector<std::string>{wine ? wine : "/usr/lib/wine/wine64", std::getenv("SORVANITE_E2E_WINE_BRIDGE")},

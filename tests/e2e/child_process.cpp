@@ -28,7 +28,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
         ::signal(SIGPIPE, SIG_DFL);
         ::signal(SIGINT, SIG_DFL);
         if (::chdir(workDir.c_str()) != 0) ::_exit(126);
-        ::execv(args[0], args.data());
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     ::close(toChild[0]);
