@@ -14,7 +14,8 @@ std::string ChessDevice::answer(const std::string& command) {
         if (colour == "w") {
             std::string move = game_.bestMove();
             game_.play(move);
-            return move;
+            // Only from an opening position can the first move end the game.
+            return game_.result() ? move + " " + *game_.result() : move;
         }
         return "OK";
     }

@@ -45,7 +45,7 @@ bool hasTooLittleMaterial(std::string_view fen) {
 }
 
 std::string EngineGame::positionCommand() const {
-    std::string command = "position startpos";
+    std::string command = startFen_.empty() ? "position startpos" : "position fen " + startFen_;
     if (!moves_.empty()) command += " moves";
     for (const std::string& move : moves_) command += " " + move;
     return command;
@@ -111,7 +111,7 @@ void EngineGame::judgePosition() {
         }
     }
     std::vector<std::string> fields = fenFields(fen);
-    bool whiteJustMoved = moves_.size() % 2 == 1;
+    bool whiteJustMoved = fields.size() >= 2 && fields[1] == "b";
     if (legal.empty() && !moves_.empty()) {
         if (inCheck)
             result_ = whiteJustMoved ? "1-0 {White mates}" : "0-1 {Black mates}";

@@ -17,9 +17,12 @@ class EngineGame {
 public:
     EngineGame(UciEngine& engine, int moveTimeMs) : engine_(engine), moveTimeMs_(moveTimeMs) {}
 
-    // Every game starts after these moves instead of from the initial
-    // position (to reach a test position quickly).
-    void setOpening(std::vector<std::string> moves) { opening_ = std::move(moves); }
+    // Every game starts from `fen` (empty: the initial position) after the
+    // `opening` moves, to reach a test position quickly.
+    void setStart(std::string fen, std::vector<std::string> opening) {
+        startFen_ = std::move(fen);
+        opening_ = std::move(opening);
+    }
 
     // Back to the starting position. False if an opening move is illegal.
     bool reset();
@@ -42,6 +45,7 @@ private:
 
     UciEngine& engine_;
     int moveTimeMs_;
+    std::string startFen_;
     std::vector<std::string> opening_;
     std::vector<std::string> moves_;
     std::vector<std::string> positionsSeen_;  // for repetition

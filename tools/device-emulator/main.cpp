@@ -26,13 +26,14 @@ namespace {
 
 const char* const kUsage =
     "usage: sorvanite-device --link PATH [--engine CMD] [--movetime MS] [--skill N]\n"
-    "                        [--opening \"MOVE ...\"] [--script FILE] [--log]\n";
+    "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log]\n";
 
 struct Options {
     std::string link;
     std::string engine = "stockfish";
     int moveTimeMs = 100;
     std::optional<int> skill;
+    std::string fen;
     std::string opening;
     std::string script;
     bool log = false;
@@ -87,6 +88,7 @@ Options parseOptions(int argc, char** argv) {
         else if (option == "--skill") options.skill = parseNumber(option, value, 0, 20);
         else if (option == "--script") options.script = value;
         else if (option == "--opening") options.opening = value;
+        else if (option == "--fen") options.fen = value;
         else fail("unknown option: " + option);
     }
     if (options.link.empty()) fail("--link PATH is required");
@@ -168,8 +170,8 @@ int run(const Options& options) {
         std::istringstream openingMoves(options.opening);
         std::vector<std::string> opening;
         for (std::string move; openingMoves >> move;) opening.push_back(move);
-        game->setOpening(opening);
-        if (!game->reset()) fail("--opening has an illegal move: " + options.opening);
+        game->setStart(options.fen, opening);
+        if (!game->reset()) fail("the --fen position or an --opening move is not legal");
         chess = std::make_unique<ChessDevice>(*game);
     }
 

@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Whole games in real XBoard, headless under Xvfb, through the bridge and the
+# emulated device (stockfish):
+#   1. the bridge as XBoard's first engine, White, against fairymax, to a result;
+#   2. a person against the device as Black and 3. as White, moves typed into
+#      XBoard's own move box with xdotool, each with a move the device refuses;
+#   4. and 5. a finished game in each of those modes, from a set-up position.
+# usage: xboard_games.sh BRIDGE EMULATOR GAME_CHECK ARTIFACT_DIR
+# BRIDGE opens "com1" in its working directory. Leaves PGNs, transcripts and
+# screenshots in ARTIFACT_DIR.
+set -euo pipefail
+bridge=$1 emulator=$2 check=$3 out=$4
+
+for tool in xboard Xvfb xdotool fairymax stockfish import; do
+    if ! PATH=/usr/games:$PATH command -v "$tool" >/dev/null; then
+        echo "xboard_games: $tool is missing (apt-get install xboard xvfb xdotool fairymax stockfish imagemagick)" >&2
+        exit 1
+    fi
+done
+
+rm -rf "$out"
+mkdir -p "$out/home"
+export PATH=/usr/games:$PATH HOME=$out/home
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+display=
+for n in $(seq 70 99); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
+done
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+fail() { echo "xboard_games: $*" >&2; exit 1; }
+
+# start_device DIR ARGS...: the emulated device on DIR/com1.
+start_device() {
+    local dir=$1; shift
+    mkdir -p "$dir"
+    "$emulator" --link "$dir/com1" "$@" >"$dir/device.out" 2>&1 </dev/null &
+    pids+=($!)
+    device_pid=$!
+    for _ in $(seq 100); do grep -q serving "$dir/device.out" && return; sleep 0.05; done
+    fail "the device did not start: $(cat "$dir/device.out")"
+}
+
+# XBoard interrupts its engines before nearly every move. Start it with
+# SIGINT at its default, as a desktop would, so the bridge meets the real thing.
+# Run it in the background ("xboard_cmd ... &"): it replaces the subshell, so
+# $! is XBoard itself.
+xboard_cmd() {
+    exec env --default-signal=INT xboard -fcp "$bridge" -firstProtocolVersion 1 \
+        -saveSettingsOnExit false -startupMessage "" "$@"
+}
+
+# replies DIR: how many answers the device has given so far.
+replies() {
+    if [ -f "$1/zormlog.txt" ]; then grep -a -c '^ <-- ' "$1/zormlog.txt" || true; else echo 0; fi
+}
+
+wait_replies() {
+    local dir=$1 count=$2
+    for _ in $(seq 200); do [ "$(replies "$dir")" -ge "$count" ] && return; sleep 0.05; done
+    fail "$dir: expected $count device answers, transcript:"$'\n'"$(cat "$dir/zormlog.txt")"
+}
+
+# The board window: XBoard's visible window that is not a popup. Its title
+# changes (the engine, a position file, "White vs. Black"), so it is found by
+# class and size.
+board_window() {
+    local id name
+    for _ in $(seq 100); do
+        for id in $(xdotool search --onlyvisible --class xboard 2>/dev/null); do
+            name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
+            [ "$name" = Error ] && continue
+            if [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ]; then
+                echo "$id"
+                return
+            fi
+        done
+        sleep 0.1
+    done
+    fail "no XBoard window"
+}
+
+# Dismisses XBoard's error popups, which open at (0,0) and take the focus.
+dismiss_popups() {
+    local id
+    for id in $(xdotool search --onlyvisible --name '^Error$' 2>/dev/null); do
+        xdotool windowfocus --sync "$id" key Return 2>/dev/null || true
+    done
+}
+
+# type_move MOVE: as a person would, into XBoard's move type-in box.
+type_move() {
+    local window
+    window=$(board_window)
+    xdotool windowfocus --sync "$window"
+    xdotool type --delay 40 "$1"
+    xdotool key Return
+}
+
+# Quits XBoard as a person would (File > Quit), which saves the game.
+stop_xboard() {
+    local window
+    window=$(board_window)
+    xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null || true
+}
+
+echo "== 1. the bridge (device, White) against fairymax"
+dir=$out/two-engine
+start_device "$dir" --skill 3 --movetime 50
+timeout 300 env --default-signal=INT xboard -fcp "$bridge" -firstProtocolVersion 1 -saveSettingsOnExit false \
+    -startupMessage "" -fd "$dir" -scp fairymax -mm -tc 0:20 -inc 0 -adjudicateDrawMoves 50 -autoflag \
+    -sgf "$dir/game.pgn" -xexit -noGUI >"$dir/xboard.out" 2>&1 \
+    || fail "XBoard did not finish the game: $(tail -5 "$dir/xboard.out")"
+kill "$device_pid"
+"$check" "$dir/zormlog.txt" "$dir/game.pgn" || fail "two-engine game"
+grep -a -q '^ --> NEW [0-9-]* [0-9-]* w' "$dir/zormlog.txt" || fail "the device did not play White"
+cat "$dir/game.pgn"
+
+echo "== 2. a person (White) against the device as Black"
+dir=$out/device-black
+start_device "$dir" --skill 3 --movetime 50
+xboard_cmd -fd "$dir" -mode MachineBlack -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" \
+    >"$dir/xboard.out" 2>&1 &
+xb=$!
+pids+=($xb)
+board_window >/dev/null
+sleep 1
+dismiss_popups  # "-mode MachineBlack" at the start: "It is not Black's turn"
+type_move e2e4; wait_replies "$dir" 2     # the NEW's "OK" and the reply
+type_move e1e3; wait_replies "$dir" 3     # a king's jump: the device refuses it
+grep -a -q '^ <-- Illegal move' "$dir/zormlog.txt" || fail "the device did not refuse e1e3"
+type_move d2d4; wait_replies "$dir" 4     # XBoard took e1e3 back, play goes on
+# The bridge lives through interrupts while it plays for a front end.
+bridge_pid=$(pgrep -P "$xb" -f "$bridge" | head -1)
+[ -n "$bridge_pid" ] || fail "no bridge under XBoard"
+kill -INT "$bridge_pid"; kill -INT "$bridge_pid"
+type_move c2c3; wait_replies "$dir" 5
+kill -0 "$bridge_pid" || fail "the bridge died of SIGINT"
+sleep 0.5
+import -window "$(board_window)" "$out/device-black-in-progress.png"
+stop_xboard "$xb"; kill "$device_pid"
+"$check" "$dir/zormlog.txt" "$dir/game.pgn" --unfinished || fail "game against the device as Black"
+
+echo "== 3. a person (Black) against the device as White"
+dir=$out/device-white
+start_device "$dir" --skill 3 --movetime 50
+xboard_cmd -fd "$dir" -mode MachineWhite -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" \
+    >"$dir/xboard.out" 2>&1 &
+xb=$!
+pids+=($xb)
+wait_replies "$dir" 1                     # the device's first move
+type_move g8f6; wait_replies "$dir" 2
+type_move e8e6; wait_replies "$dir" 3     # refused
+grep -a -q '^ <-- Illegal move' "$dir/zormlog.txt" || fail "the device did not refuse e8e6"
+type_move b8c6; wait_replies "$dir" 4
+sleep 0.5
+stop_xboard "$xb"; kill "$device_pid"
+"$check" "$dir/zormlog.txt" "$dir/game.pgn" --unfinished || fail "game against the device as White"
+
+echo "== 4. the device (Black) mates"
+dir=$out/device-black-mates
+fen="rnbqkbnr/pppp1ppp/8/4p3/8/5P2/PPPPP1PP/RNBQKBNR w KQkq - 0 2"   # 1. f3 e5
+echo "$fen" >"$out/fools-mate.fen"
+start_device "$dir" --fen "$fen" --movetime 50
+xboard_cmd -fd "$dir" -lpf "$out/fools-mate.fen" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" \
+    >"$dir/xboard.out" 2>&1 &
+xb=$!
+pids+=($xb)
+board_window >/dev/null
+sleep 1
+type_move g2g4; wait_replies "$dir" 2
+sleep 1
+import -window "$(board_window)" "$out/device-black-mates.png"
+stop_xboard "$xb"; kill "$device_pid"
+grep -a -q '^<== 0-1 {Black mates}' "$dir/zormlog.txt" || fail "no mate passed on"
+"$check" "$dir/zormlog.txt" "$dir/game.pgn" --fen "$fen" || fail "the device's mate"
+
+echo "== 5. the person (Black) mates the device"
+dir=$out/device-white-mated
+fen="4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1"   # White's only move is Bf1, then Rxf1#
+echo "$fen" >"$out/back-rank.fen"
+start_device "$dir" --fen "$fen" --movetime 50
+xboard_cmd -fd "$dir" -lpf "$out/back-rank.fen" -mode MachineWhite -testLegality false -tc 5 -inc 0 \
+    -sgf "$dir/game.pgn" >"$dir/xboard.out" 2>&1 &
+xb=$!
+pids+=($xb)
+wait_replies "$dir" 1
+type_move e1f1; wait_replies "$dir" 2
+sleep 1
+import -window "$(board_window)" "$out/device-white-mated.png"
+stop_xboard "$xb"; kill "$device_pid"
+grep -a -q '^<== 0-1 {Black mates}' "$dir/zormlog.txt" || fail "no result passed on"
+"$check" "$dir/zormlog.txt" "$dir/game.pgn" --fen "$fen" || fail "the person's mate"
+
+echo "xboard_games: all games played; artifacts in $out"
