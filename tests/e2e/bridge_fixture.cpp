@@ -1,5 +1,7 @@
 #include "e2e/bridge_fixture.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -36,7 +38,9 @@ void ScratchDirTest::SetUp() {
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     for (char& c : name)
         if (c == '/') c = '_';
-    dir_ = std::filesystem::path(SORVANITE_E2E_SCRATCH) / name;
+    // The process id keeps runs of the same test apart (the valgrind and
+    // Wine runs go on beside the plain one).
+    dir_ = std::filesystem::path(SORVANITE_E2E_SCRATCH) / (name + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     std::filesystem::remove(portLinkPath(dir_));
