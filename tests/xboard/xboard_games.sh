@@ -115,6 +115,41 @@ stop_xboard() {
     kill -KILL "$1" 2>/dev/null || true
 }
 
+# start_gui_game DIR XBOARD_ARGS...: XBoard with its board on screen, playing
+# against the device in DIR; sets $xb.
+start_gui_game() {
+    local dir=$1; shift
+    xboard_cmd -fd "$dir" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" "$@" >"$dir/xboard.out" 2>&1 &
+    xb=$!
+    pids+=($xb)
+    board_window >/dev/null
+}
+
+# end_gui_game DIR [CHECK_ARGS...]: quits XBoard and the device and checks
+# the game.
+end_gui_game() {
+    local dir=$1; shift
+    stop_xboard "$xb"
+    kill "$device_pid"
+    "$check" "$dir/zormlog.txt" "$dir/game.pgn" "$@" || fail "$dir: the game does not check out"
+}
+
+# play_to_mate NAME FEN MOVE [XBOARD_ARGS...]: from the position FEN, the
+# person's MOVE leads to mate (by the device's answer or by the move itself).
+play_to_mate() {
+    local name=$1 fen=$2 move=$3; shift 3
+    local dir=$out/$name
+    start_device "$dir" --fen "$fen" --movetime 50
+    echo "$fen" >"$dir/position.fen"
+    start_gui_game "$dir" -lpf "$dir/position.fen" "$@"
+    sleep 1
+    type_move "$move"; wait_replies "$dir" 2
+    sleep 1
+    import -window "$(board_window)" "$out/$name.png"
+    grep -a -q '^<== 0-1 {Black mates}' "$dir/zormlog.txt" || fail "$name: no result passed on"
+    end_gui_game "$dir" --fen "$fen"
+}
+
 echo "== 1. the bridge (device, White) against fairymax"
 dir=$out/two-engine
 start_device "$dir" --skill 3 --movetime 50
@@ -130,11 +165,7 @@ cat "$dir/game.pgn"
 echo "== 2. a person (White) against the device as Black"
 dir=$out/device-black
 start_device "$dir" --skill 3 --movetime 50
-xboard_cmd -fd "$dir" -mode MachineBlack -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" \
-    >"$dir/xboard.out" 2>&1 &
-xb=$!
-pids+=($xb)
-board_window >/dev/null
+start_gui_game "$dir" -mode MachineBlack
 sleep 1
 dismiss_popups  # "-mode MachineBlack" at the start: "It is not Black's turn"
 type_move e2e4; wait_replies "$dir" 2     # the NEW's "OK" and the reply
@@ -149,58 +180,24 @@ type_move c2c3; wait_replies "$dir" 5
 kill -0 "$bridge_pid" || fail "the bridge died of SIGINT"
 sleep 0.5
 import -window "$(board_window)" "$out/device-black-in-progress.png"
-stop_xboard "$xb"; kill "$device_pid"
-"$check" "$dir/zormlog.txt" "$dir/game.pgn" --unfinished || fail "game against the device as Black"
+end_gui_game "$dir" --unfinished
 
 echo "== 3. a person (Black) against the device as White"
 dir=$out/device-white
 start_device "$dir" --skill 3 --movetime 50
-xboard_cmd -fd "$dir" -mode MachineWhite -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" \
-    >"$dir/xboard.out" 2>&1 &
-xb=$!
-pids+=($xb)
+start_gui_game "$dir" -mode MachineWhite
 wait_replies "$dir" 1                     # the device's first move
 type_move g8f6; wait_replies "$dir" 2
 type_move e8e6; wait_replies "$dir" 3     # refused
 grep -a -q '^ <-- Illegal move' "$dir/zormlog.txt" || fail "the device did not refuse e8e6"
 type_move b8c6; wait_replies "$dir" 4
-sleep 0.5
-stop_xboard "$xb"; kill "$device_pid"
-"$check" "$dir/zormlog.txt" "$dir/game.pgn" --unfinished || fail "game against the device as White"
+end_gui_game "$dir" --unfinished
 
 echo "== 4. the device (Black) mates"
-dir=$out/device-black-mates
-fen="rnbqkbnr/pppp1ppp/8/4p3/8/5P2/PPPPP1PP/RNBQKBNR w KQkq - 0 2"   # 1. f3 e5
-echo "$fen" >"$out/fools-mate.fen"
-start_device "$dir" --fen "$fen" --movetime 50
-xboard_cmd -fd "$dir" -lpf "$out/fools-mate.fen" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" \
-    >"$dir/xboard.out" 2>&1 &
-xb=$!
-pids+=($xb)
-board_window >/dev/null
-sleep 1
-type_move g2g4; wait_replies "$dir" 2
-sleep 1
-import -window "$(board_window)" "$out/device-black-mates.png"
-stop_xboard "$xb"; kill "$device_pid"
-grep -a -q '^<== 0-1 {Black mates}' "$dir/zormlog.txt" || fail "no mate passed on"
-"$check" "$dir/zormlog.txt" "$dir/game.pgn" --fen "$fen" || fail "the device's mate"
+play_to_mate device-black-mates "rnbqkbnr/pppp1ppp/8/4p3/8/5P2/PPPPP1PP/RNBQKBNR w KQkq - 0 2" g2g4  # 1. f3 e5
 
 echo "== 5. the person (Black) mates the device"
-dir=$out/device-white-mated
-fen="4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1"   # White's only move is Bf1, then Rxf1#
-echo "$fen" >"$out/back-rank.fen"
-start_device "$dir" --fen "$fen" --movetime 50
-xboard_cmd -fd "$dir" -lpf "$out/back-rank.fen" -mode MachineWhite -testLegality false -tc 5 -inc 0 \
-    -sgf "$dir/game.pgn" >"$dir/xboard.out" 2>&1 &
-xb=$!
-pids+=($xb)
-wait_replies "$dir" 1
-type_move e1f1; wait_replies "$dir" 2
-sleep 1
-import -window "$(board_window)" "$out/device-white-mated.png"
-stop_xboard "$xb"; kill "$device_pid"
-grep -a -q '^<== 0-1 {Black mates}' "$dir/zormlog.txt" || fail "no result passed on"
-"$check" "$dir/zormlog.txt" "$dir/game.pgn" --fen "$fen" || fail "the person's mate"
+# White's only move is Bf1, then Rxf1#.
+play_to_mate device-white-mated "4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1" e1f1 -mode MachineWhite
 
 echo "xboard_games: all games played; artifacts in $out"
