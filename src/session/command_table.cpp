@@ -47,6 +47,7 @@ void requestQuit(Session& session, const char*) { session.state.quitRequested = 
 
 void relayGoCommand(Session& session, const char*) { relayGo(session); }
 
+// The rows in the order they are tried; the first match wins.
 constexpr CommandRow kCommandTable[] = {
     {"new", startNewGame},
     {"level", setLevel},
@@ -64,8 +65,6 @@ constexpr CommandRow kCommandTable[] = {
 bool inRange(char c, char low, char high) { return c >= low && c <= high; }
 
 }  // namespace
-
-std::span<const CommandRow> commandTable() { return kCommandTable; }
 
 bool hasMoveShape(const char* line) {
     return inRange(line[0], 'a', 'h') && inRange(line[1], '1', '8') && inRange(line[2], 'a', 'h') &&

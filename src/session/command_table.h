@@ -1,6 +1,5 @@
 #pragma once
 
-#include <span>
 #include <string_view>
 
 #include "session/session.h"
@@ -15,9 +14,6 @@ struct CommandRow {
     std::string_view keyword;
     CommandHandler handler;
 };
-
-// The rows in the order they are tried; the first match wins.
-std::span<const CommandRow> commandTable();
 
 // Acts on one front-end line. Lines that match no row are ignored.
 void dispatchCommand(Session& session, const char* line);

@@ -26,7 +26,6 @@ public:
     void send(std::string_view bytes);
     // Closes the device's end: the bridge sees the line drop.
     void hangUp();
-    bool isOpen() const { return master_ >= 0; }
 
 private:
     DeviceLine() = default;
