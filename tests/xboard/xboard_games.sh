@@ -11,9 +11,9 @@
 set -euo pipefail
 bridge=$1 emulator=$2 check=$3 out=$4
 
-for tool in xboard Xvfb xdotool fairymax stockfish import; do
+for tool in xboard Xvfb xdpyinfo xdotool fairymax stockfish import; do
     if ! PATH=/usr/games:$PATH command -v "$tool" >/dev/null; then
-        echo "xboard_games: $tool is missing (apt-get install xboard xvfb xdotool fairymax stockfish imagemagick)" >&2
+        echo "xboard_games: $tool is missing (apt-get install xboard xvfb x11-utils xdotool fairymax stockfish imagemagick)" >&2
         exit 1
     fi
 done
@@ -32,10 +32,13 @@ display=
 for n in $(seq 70 99); do
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
 done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: without it the server resets whenever its last client leaves (as
+# happens between games) and refuses connections for a moment.
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=$display
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || { echo "xboard_games: Xvfb on $display does not answer" >&2; exit 1; }
 
 fail() { echo "xboard_games: $*" >&2; exit 1; }
 
