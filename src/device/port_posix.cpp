@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 
 #include "device/port.h"
+#include "device/termination.h"
 
 namespace sorvanite {
 namespace {
@@ -14,8 +16,16 @@ namespace {
 class PosixPort final : public Port {
 public:
     explicit PosixPort(int fd) : fd_(fd) {}
-    ~PosixPort() override { ::close(fd_); }
+    ~PosixPort() override {
+        // The exclusive flag belongs to the terminal, not to our descriptor:
+        // left set, it would keep the next bridge of an ordinary user out of
+        // a port whose other side stays open (a pseudo-terminal).
+        (void)::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
 
+    // The descriptor is non-blocking; every wait happens in waitUntilReady,
+    // which a termination request ends at once.
     PortRead readByte() override {
         PortRead result;
         for (;;) {
@@ -24,8 +34,9 @@ public:
             if (count == 1) {
                 result.gotByte = true;
                 result.byte = byte;
-            } else if (count < 0 && errno == EINTR) {
-                continue;
+            } else if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
+                if (errno == EINTR || waitUntilReady(fd_, POLLIN)) continue;
+                result.errorCode = EINTR;  // asked to end while the device thinks
             } else if (count == 0) {
                 // With VMIN 1 a read only comes back empty when the line hung
                 // up (the adapter was unplugged, the pty's other side closed).
@@ -42,6 +53,9 @@ public:
         while (length > 0) {
             ssize_t written = ::write(fd_, data, length);
             if (written < 0 && errno == EINTR) continue;
+            // Held back by the device's XOFF: wait for its XON, unless the run
+            // is asked to end, which abandons the command.
+            if (written < 0 && errno == EAGAIN && waitUntilReady(fd_, POLLOUT)) continue;
             if (written <= 0) return;  // not examined further: see Port::write
             data += written;
             length -= static_cast<std::size_t>(written);
@@ -83,9 +97,18 @@ void applyLineSettings(int fd) {
 }  // namespace
 
 PortOpenResult openSerialPort(const char* path) {
-    // O_NONBLOCK so that a port waiting for carrier cannot hang the open.
+    // O_NONBLOCK so that a port waiting for carrier cannot hang the open; it
+    // stays so, and reads and writes wait in poll instead.
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return {nullptr, errno};
+
+    // Only a terminal is a serial line. A regular file would have its first
+    // bytes overwritten, /dev/zero would answer for ever, and a FIFO would
+    // hand our own commands back as answers.
+    if (!::isatty(fd)) {
+        ::close(fd);
+        return {nullptr, ENOTTY};
+    }
 
     // POSIX has no share modes. A lock keeps a second bridge off the port;
     // TIOCEXCL keeps other programs out too (root is not kept out by it, hence
@@ -98,10 +121,10 @@ PortOpenResult openSerialPort(const char* path) {
     }
     (void)::ioctl(fd, TIOCEXCL);  // ENOTTY/EINVAL on ports that lack it
 
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-
     applyLineSettings(fd);
+    // Whatever waits on the line now is not an answer to anything we will
+    // send: a late answer to a killed bridge, a power-up banner, a stray LF.
+    (void)::tcflush(fd, TCIFLUSH);
     return {std::make_unique<PosixPort>(fd), 0};
 }
 

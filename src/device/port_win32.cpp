@@ -72,6 +72,9 @@ PortOpenResult openSerialPort(const char* path) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {nullptr, static_cast<int>(GetLastError())};
     applyLineSettings(handle);
+    // Whatever waits on the line now is not an answer to anything we will
+    // send: a late answer to a killed bridge, a power-up banner, a stray LF.
+    (void)PurgeComm(handle, PURGE_RXCLEAR);
     return {std::make_unique<Win32Port>(handle), 0};
 }
 

@@ -1,10 +1,13 @@
 #include "session/bridge.h"
 
 #include <cstring>
-#include <iostream>
+#include <istream>
+#include <ostream>
 
+#include "device/termination.h"
 #include "session/command_table.h"
 #include "session/console.h"
+#include "session/standard_streams.h"
 
 namespace sorvanite {
 
@@ -17,19 +20,28 @@ void runCommandLoop(std::istream& input, std::ostream& output, Port& port, Trans
     FrontEndLine line;
     while (!session.state.quitRequested && frontEnd.readFrontEndLine(line)) {
         transcript.record({"==> ", {line, std::strlen(line)}, "\r\n"});
+        // Once the run is asked to end, what the front end had already sent
+        // is recorded but not acted on: no new exchange with the device.
+        if (terminationRequested()) {
+            if (std::string_view(line).starts_with("quit")) break;
+            continue;
+        }
         dispatchCommand(session, line);
     }
     output.flush();
 }
 
 int runBridge(const char* portPath) {
+    prepareConsole();
     PortOpenResult opened = openSerialPort(portPath);
     if (!opened.port) return exitStatusForOpenError(opened.errorCode);
 
-    prepareConsole();
-    std::ios::sync_with_stdio(false);
     Transcript transcript = openTranscript();
-    runCommandLoop(std::cin, std::cout, *opened.port, transcript);
+    StandardInputBuffer inputBuffer;
+    StandardOutputBuffer outputBuffer;
+    std::istream input(&inputBuffer);
+    std::ostream output(&outputBuffer);
+    runCommandLoop(input, output, *opened.port, transcript);
     transcript.close();
     opened.port.reset();
     return 0;

@@ -17,11 +17,14 @@ void startNewGame(Session& session, const char*) {
 void setLevel(Session& session, const char* line) {
     SessionState& state = session.state;
     state.movesPerControl = 0;
-    state.baseSeconds = 2;
+    state.baseSeconds = 120;  // 2 minutes
     state.secondsPerMove = 12;
-    std::int32_t* const fields[] = {&state.movesPerControl, &state.baseSeconds, &state.secondsPerMove};
-    scanNumbers(line + std::strlen("level"), fields, 3);
-    state.baseSeconds = saturatingMultiply(state.baseSeconds, 60);  // minutes to seconds
+    // "level MPS BASE INC", where BASE is minutes or minutes:seconds (front
+    // ends send "0:20" for a 20-second game). The scan stops at the first
+    // field that is not there, as a "%d %d %d" scan would.
+    const char* rest = scanNumber(line + std::strlen("level"), state.movesPerControl);
+    if (rest) rest = scanBaseTime(rest, state.baseSeconds);
+    if (rest) scanNumber(rest, state.secondsPerMove);
     if (state.movesPerControl > 0) state.secondsPerMove = state.baseSeconds / state.movesPerControl;
     state.levelSet = true;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "device/termination.h"
 #include "session/number_scan.h"
 
 namespace sorvanite {
@@ -56,6 +57,7 @@ void relayMove(Session& session, const char* line) {
     // The game starts on the device even if the move below is then refused:
     // the device must be in a game before it sees any MOVE.
     if (!state.deviceWhite) startGameIfReady(session, 'b');
+    if (terminationRequested()) return;  // asked to end during the game start
 
     std::string_view move(line);
     if (!isAcceptableMove(move)) {

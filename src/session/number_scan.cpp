@@ -17,28 +17,52 @@ std::int32_t clampTo32(std::int64_t value) {
     return static_cast<std::int32_t>(value > kMax ? kMax : value < kMin ? kMin : value);
 }
 
+// Skips white space and reads an optional sign and decimal digits. Returns
+// the end of the digits, or null when there are none.
+const char* scanMagnitude(const char* text, bool& negative, std::int64_t& magnitude) {
+    while (isSpace(*text)) ++text;
+    negative = false;
+    if (*text == '+' || *text == '-') negative = (*text++ == '-');
+    if (!isDigit(*text)) return nullptr;
+    magnitude = 0;
+    for (; isDigit(*text); ++text) {
+        // Keep consuming digits past the limit so the scan ends where a real
+        // "%d" would, but stop growing the value.
+        if (magnitude <= kMax) magnitude = magnitude * 10 + (*text - '0');
+    }
+    return text;
+}
+
 }  // namespace
+
+const char* scanNumber(const char* text, std::int32_t& field) {
+    bool negative = false;
+    std::int64_t magnitude = 0;
+    text = scanMagnitude(text, negative, magnitude);
+    if (text) field = clampTo32(negative ? -magnitude : magnitude);
+    return text;
+}
 
 std::size_t scanNumbers(const char* text, std::int32_t* const fields[], std::size_t count) {
     std::size_t assigned = 0;
-    while (assigned < count) {
-        while (isSpace(*text)) ++text;
-        bool negative = false;
-        if (*text == '+' || *text == '-') negative = (*text++ == '-');
-        if (!isDigit(*text)) break;
-        std::int64_t magnitude = 0;
-        for (; isDigit(*text); ++text) {
-            // Keep consuming digits past the limit so the scan ends where a
-            // real "%d" would, but stop growing the value.
-            if (magnitude <= kMax) magnitude = magnitude * 10 + (*text - '0');
-        }
-        *fields[assigned++] = clampTo32(negative ? -magnitude : magnitude);
-    }
+    while (assigned < count && (text = scanNumber(text, *fields[assigned])) != nullptr) ++assigned;
     return assigned;
 }
 
-std::int32_t saturatingMultiply(std::int32_t a, std::int32_t b) {
-    return clampTo32(static_cast<std::int64_t>(a) * b);
+const char* scanBaseTime(const char* text, std::int32_t& seconds) {
+    bool negative = false;
+    std::int64_t minutes = 0;
+    text = scanMagnitude(text, negative, minutes);
+    if (!text) return nullptr;
+    std::int64_t total = minutes * 60;  // both below 2^32: no overflow in 64 bits
+    if (text[0] == ':' && isDigit(text[1])) {
+        bool ignored = false;
+        std::int64_t extra = 0;
+        text = scanMagnitude(text + 1, ignored, extra);
+        total += extra;
+    }
+    seconds = clampTo32(negative ? -total : total);
+    return text;
 }
 
 std::int32_t saturatingIncrement(std::int32_t value) {

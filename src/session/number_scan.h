@@ -12,8 +12,17 @@ namespace sorvanite {
 // nearest limit instead of wrapping. Returns how many fields were assigned.
 std::size_t scanNumbers(const char* text, std::int32_t* const fields[], std::size_t count);
 
+// One field of such a scan. Returns where the number ended, or null (and
+// leaves `field` untouched) when there was no number.
+const char* scanNumber(const char* text, std::int32_t& field);
+
+// A clock's base time as "level" gives it: minutes, or minutes:seconds. Like
+// one field of the scan above, but a ':' right after the minutes and followed
+// by a digit brings in seconds. Stores seconds, saturating; returns where the
+// field ended, or null when there was no number.
+const char* scanBaseTime(const char* text, std::int32_t& seconds);
+
 // Integer arithmetic that clamps at the 32-bit limits instead of overflowing.
-std::int32_t saturatingMultiply(std::int32_t a, std::int32_t b);
 std::int32_t saturatingIncrement(std::int32_t value);
 
 }  // namespace sorvanite

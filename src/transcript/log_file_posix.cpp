@@ -23,13 +23,20 @@ public:
                 parts.push_back({const_cast<char*>(piece.data()), piece.size()});
         }
         // One writev per record keeps it whole in the file. A short write only
-        // happens when the disk fills up; finish the record if we can, and
-        // give up on it at the first real error.
+        // happens when the disk fills up or a size limit is reached; finish
+        // the record if we can, and otherwise take back what did go in, so
+        // the file never holds half a record. We are its only writer while
+        // we hold the port.
         std::size_t first = 0;
+        std::size_t writtenOfRecord = 0;
         while (first < parts.size()) {
             ssize_t written = ::writev(fd_, parts.data() + first, static_cast<int>(parts.size() - first));
             if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return;
+            if (written <= 0) {
+                cutBack(writtenOfRecord);
+                return;
+            }
+            writtenOfRecord += static_cast<std::size_t>(written);
             auto left = static_cast<std::size_t>(written);
             while (first < parts.size() && left >= parts[first].iov_len) left -= parts[first++].iov_len;
             if (first < parts.size()) {
@@ -40,6 +47,12 @@ public:
     }
 
 private:
+    void cutBack(std::size_t length) {
+        if (length == 0) return;
+        off_t end = ::lseek(fd_, 0, SEEK_END);  // fails on a FIFO: nothing to take back there
+        if (end >= static_cast<off_t>(length)) (void)::ftruncate(fd_, end - static_cast<off_t>(length));
+    }
+
     int fd_;
 };
 
@@ -47,8 +60,12 @@ private:
 
 std::unique_ptr<LogFile> openLogFile(const char* name) {
     // O_APPEND: every record lands at the end, after earlier runs' records.
-    int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // O_NONBLOCK: a FIFO with no reader must not hang the bridge in open
+    // (it fails instead, and the run goes unrecorded); writes block again.
+    int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return nullptr;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return std::make_unique<PosixLogFile>(fd);
 }
 

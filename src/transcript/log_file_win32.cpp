@@ -17,16 +17,26 @@ public:
         // one. Failures are ignored; the next record is still tried.
         record_.clear();
         for (std::string_view piece : pieces) record_.append(piece);
+        // A write cut short (a full disk) is taken back, so the file never
+        // holds half a record.
         std::string_view rest = record_;
         while (!rest.empty()) {
             DWORD written = 0;
-            if (!WriteFile(handle_, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) || written == 0)
+            if (!WriteFile(handle_, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) || written == 0) {
+                cutBack(static_cast<LONG>(record_.size() - rest.size()));
                 return;
+            }
             rest.remove_prefix(written);
         }
     }
 
 private:
+    void cutBack(LONG length) {
+        if (length == 0) return;
+        if (SetFilePointer(handle_, -length, nullptr, FILE_END) != INVALID_SET_FILE_POINTER) SetEndOfFile(handle_);
+        SetFilePointer(handle_, 0, nullptr, FILE_END);
+    }
+
     HANDLE handle_;
     std::string record_;
 };

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <fstream>
 #include <sstream>
 
 namespace sorvanite::e2e {
@@ -23,6 +24,20 @@ std::string recordsAfterGreeting(const std::string& transcript) {
     const std::string head = "New session\r\n<== Sorvanite\r\n";
     if (transcript.rfind(head, 0) != 0) return "(no greeting) " + transcript;
     return transcript.substr(head.size());
+}
+
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 bool underWine() { return std::getenv("SORVANITE_E2E_WINE_BRIDGE") != nullptr; }
@@ -58,19 +73,19 @@ void ScratchDirTest::TearDown() {
 
 std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
-std::unique_ptr<ChildProcess> ScratchDirTest::start() {
+std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
     if (!underWine()) {
         // SORVANITE_E2E_WRAPPER runs the bridge under a tool such as valgrind.
         std::vector<std::string> argv;
         std::istringstream wrapper(std::getenv("SORVANITE_E2E_WRAPPER") ? std::getenv("SORVANITE_E2E_WRAPPER") : "");
         for (std::string word; wrapper >> word;) argv.push_back(word);
         argv.push_back(SORVANITE_E2E_BRIDGE);
-        return std::make_unique<ChildProcess>(argv, dir_.string());
+        return std::make_unique<ChildProcess>(argv, dir_.string(), prepare);
     }
     const char* wine = std::getenv("SORVANITE_E2E_WINE");
     auto bridge = std::make_unique<ChildProcess>(
         std::vector<std::string>{wine ? wine : "/usr/lib/wine/wine64", std::getenv("SORVANITE_E2E_WINE_BRIDGE")},
-        dir_.string());
+        dir_.string(), prepare);
     bridge->textModeOutput();
     return bridge;
 }

@@ -30,7 +30,7 @@ protected:
 
     std::filesystem::path dir() const { return dir_; }
     std::string transcript() const;
-    std::unique_ptr<ChildProcess> start();
+    std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr);
 
 private:
     std::filesystem::path dir_;
@@ -57,6 +57,9 @@ bool underWine();
 std::filesystem::path portLinkPath(const std::filesystem::path& scratchDir);
 
 std::string readFile(const std::filesystem::path& path);
+
+// CPU time the process has used so far, in seconds.
+double cpuSeconds(pid_t pid);
 
 // The transcript records of one run, after the run's start marker and the
 // greeting record.

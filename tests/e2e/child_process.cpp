@@ -11,7 +11,7 @@
 
 namespace sorvanite::e2e {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& workDir) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& workDir, void (*prepare)()) {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
@@ -28,6 +28,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
         ::signal(SIGPIPE, SIG_DFL);
         ::signal(SIGINT, SIG_DFL);
         if (::chdir(workDir.c_str()) != 0) ::_exit(126);
+        if (prepare) prepare();
         ::execvp(args[0], args.data());
         ::_exit(127);
     }

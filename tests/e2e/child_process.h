@@ -22,7 +22,9 @@ struct ExitStatus {
 // its own working directory.
 class ChildProcess {
 public:
-    ChildProcess(const std::vector<std::string>& argv, const std::string& workDir);
+    // `prepare`, if given, runs in the child in its working directory just
+    // before the program starts, to give it unusual standard streams.
+    ChildProcess(const std::vector<std::string>& argv, const std::string& workDir, void (*prepare)() = nullptr);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -2,29 +2,12 @@
 // and garbage from the front end.
 #include <unistd.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "e2e/bridge_fixture.h"
 
 namespace sorvanite::e2e {
 namespace {
-
-// CPU time the process has used so far, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    unsigned long long user = 0, system = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) user = std::stoull(field);
-        if (i == 15) system = std::stoull(field);
-    }
-    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
 
 TEST_F(BridgeTest, WaitingCostsNoCpu) {
     auto bridge = start();

@@ -93,15 +93,5 @@ TEST_F(BridgeTest, InterruptsFromAFrontEndAreSurvived) {
     EXPECT_NE(transcript().find("Session ends\r\n"), std::string::npos);
 }
 
-TEST_F(BridgeTest, TerminationSignalStillEndsTheBridgeAtOnce) {
-    auto bridge = start();
-    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
-    bridge->signal(SIGTERM);
-    ExitStatus status = bridge->finish();
-    EXPECT_FALSE(status.exited);
-    EXPECT_EQ(status.code, SIGTERM);
-    EXPECT_EQ(transcript(), "New session\r\n<== Sorvanite\r\n");
-}
-
 }  // namespace
 }  // namespace sorvanite::e2e

@@ -39,8 +39,15 @@ TEST(GameStart, ClockFiguresFollowLevelAndTime) {
         return loop.port.commands().at(0);
     };
     EXPECT_EQ(firstCommand("level\n"), "NEW 120 12 b\r");
-    EXPECT_EQ(firstCommand("level 40 0:30 0\n"), "NEW 0 0 b\r");
-    EXPECT_EQ(firstCommand("level 0 0:20 0\n"), "NEW 0 12 b\r");
+    // A base time in minutes:seconds.
+    EXPECT_EQ(firstCommand("level 40 0:30 0\n"), "NEW 30 0 b\r");
+    EXPECT_EQ(firstCommand("level 0 0:20 0\ntime 2000\n"), "NEW 20 0 b\r");
+    EXPECT_EQ(firstCommand("level 0 2:30 5\n"), "NEW 150 5 b\r");
+    EXPECT_EQ(firstCommand("level 0 -1:30 5\n"), "NEW -90 5 b\r");
+    EXPECT_EQ(firstCommand("level 0 -0:30 5\n"), "NEW -30 5 b\r");
+    EXPECT_EQ(firstCommand("level 0 1:5:7 9\n"), "NEW 65 12 b\r");   // the scan stops at the second ':'
+    EXPECT_EQ(firstCommand("level 0 3: 9\n"), "NEW 180 12 b\r");     // ':' without digits stops it too
+    EXPECT_EQ(firstCommand("level 0 0:99999999999 1\n"), "NEW 2147483647 1 b\r");
     EXPECT_EQ(firstCommand("level 7 5 9\n"), "NEW 300 42 b\r");
     EXPECT_EQ(firstCommand("level 0 99999999 0\n"), "NEW 2147483647 0 b\r");
     EXPECT_EQ(firstCommand("level 40 5 0\ntime 99999999999\n"), "NEW 21474836 7 b\r");

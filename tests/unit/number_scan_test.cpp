@@ -59,10 +59,6 @@ TEST(NumberScan, SaturatesInsteadOfWrapping) {
 
 TEST(NumberScan, SaturatingArithmetic) {
     constexpr auto max = std::numeric_limits<std::int32_t>::max();
-    constexpr auto min = std::numeric_limits<std::int32_t>::min();
-    EXPECT_EQ(saturatingMultiply(5, 60), 300);
-    EXPECT_EQ(saturatingMultiply(99999999, 60), max);
-    EXPECT_EQ(saturatingMultiply(-99999999, 60), min);
     EXPECT_EQ(saturatingIncrement(max), max);
     EXPECT_EQ(saturatingIncrement(-1), 0);
 }

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <initializer_list>
+
+namespace sorvanite {
+
+// A request from outside to end the run: on POSIX the signals given to
+// catchTerminationSignals. Once one has arrived, no wait of the bridge waits
+// any more, so the run can end in order. Windows has no such request.
+bool terminationRequested();
+
+// POSIX: `signals` become termination requests. They stay blocked except
+// inside waitUntilReady, so one that lands just before a wait is not lost.
+void catchTerminationSignals(std::initializer_list<int> signals);
+
+// POSIX: waits until `fd` is ready for `events` (poll(2) flags) or reports
+// an error or hang-up, which the next read or write will tell. Once
+// termination has been requested it only looks, without waiting. Returns
+// false when the descriptor was not ready.
+bool waitUntilReady(int fd, short events);
+
+}  // namespace sorvanite
