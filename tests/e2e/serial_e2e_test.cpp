@@ -1,5 +1,10 @@
 // The serial side of the bridge, on the real binary and a pseudo-terminal.
+#include <grp.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include "e2e/bridge_fixture.h"
 
@@ -106,6 +111,56 @@ TEST_F(BridgeTest, DeviceHangingUpMidAnswer) {
     EXPECT_NE(records.find(" --> MOVE e2e4\r\n <-- (err: 5)e7\n<== 1. ... e7\r\n"), std::string::npos) << records;
     EXPECT_NE(records.find(" --> MOVE d2d4\r\n <-- (err: 5)\n<== 2. ... \r\n"), std::string::npos) << records;
     EXPECT_NE(records.find("==> quit\r\nSession ends\r\n"), std::string::npos);
+}
+
+TEST_F(BridgeTest, StaleBytesOnTheLineAreNotAnAnswer) {
+    // A late answer to a bridge that was killed, a banner, a stray LF.
+    device.send("e7e5\r\nREADY\r\n");
+    std::this_thread::sleep_for(50ms);
+    RunResult run = this->run("new\nlevel 40 5 0\ne2e4\nd2d4\n", {{"OK\r"}, {"c7c5\r"}, {"d7d6\r"}});
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... c7c5\n2. ... d7d6\n");
+    EXPECT_EQ(run.device, "NEW 300 7 b\rMOVE e2e4\rMOVE d2d4\r");
+}
+
+TEST_F(ScratchDirTest, PortThatIsNotATerminalIsRefused) {
+    if (underWine()) GTEST_SKIP() << "a COM name always reaches the serial driver";
+    std::filesystem::path regular = dir() / "regular-file";
+    std::ofstream(regular) << "untouched";
+    std::filesystem::path fifo = dir() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (std::filesystem::path target : {regular, fifo, std::filesystem::path("/dev/zero"), std::filesystem::path("/dev/null")}) {
+        std::filesystem::remove(portLinkPath(dir()));
+        std::filesystem::create_symlink(target, portLinkPath(dir()));
+        auto bridge = start();
+        ExitStatus status = bridge->finish("new\nlevel 40 5 0\ne2e4\nquit\n", 5s);
+        EXPECT_TRUE(status.exited) << target;
+        EXPECT_EQ(status.code, 25) << target;  // ENOTTY
+        EXPECT_EQ(bridge->output(), "") << target;
+        EXPECT_FALSE(std::filesystem::exists(dir() / "zormlog.txt")) << target;
+    }
+    EXPECT_EQ(readFile(regular), "untouched");
+}
+
+TEST_F(BridgeTest, AnOrdinaryUserRunsTheBridgeTwiceInARow) {
+    if (underWine()) GTEST_SKIP() << "POSIX users";
+    // Root ignores the exclusive flag of a terminal, so drop to "nobody",
+    // who needs the port and the scratch directory opened up.
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chmod(device.portPath().c_str(), 0666), 0);
+        ASSERT_EQ(::chmod(dir().c_str(), 0777), 0);
+    }
+    for (int run = 0; run < 2; ++run) {
+        ScriptedDevice scripted(device, {{"e7e5\r"}});
+        auto bridge = start(+[] {
+            if (::getuid() != 0) return;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
+        });
+        ExitStatus status = bridge->finish("e2e4\nquit\n");
+        EXPECT_TRUE(status.exited);
+        EXPECT_EQ(status.code, 0) << "run " << run;
+        EXPECT_EQ(bridge->output(), "Sorvanite\n1. ... e7e5\n") << "run " << run;
+        EXPECT_EQ(scripted.finish(), "MOVE e2e4\r");
+    }
 }
 
 }  // namespace
