@@ -73,6 +73,13 @@ wait_replies() {
     fail "$dir: expected $count device answers, transcript:"$'\n'"$(cat "$dir/zormlog.txt")"
 }
 
+# ended_in_order DIR: XBoard sends "quit" and SIGTERM right after it; the
+# run must still end in order.
+ended_in_order() {
+    cmp -s <(tail -c 24 "$1/zormlog.txt") <(printf '==> quit\r\nSession ends\r\n') \
+        || fail "$1: the transcript does not end with quit and Session ends: $(tail -c 120 "$1/zormlog.txt" | od -c)"
+}
+
 # The board window: XBoard's visible window that is not a popup. Its title
 # changes (the engine, a position file, "White vs. Black"), so it is found by
 # class and size.
@@ -134,6 +141,7 @@ end_gui_game() {
     local dir=$1; shift
     stop_xboard "$xb"
     kill "$device_pid"
+    ended_in_order "$dir"
     "$check" "$dir/zormlog.txt" "$dir/game.pgn" "$@" || fail "$dir: the game does not check out"
 }
 
@@ -161,6 +169,7 @@ timeout 300 env --default-signal=INT xboard -fcp "$bridge" -firstProtocolVersion
     -sgf "$dir/game.pgn" -xexit -noGUI >"$dir/xboard.out" 2>&1 \
     || fail "XBoard did not finish the game: $(tail -5 "$dir/xboard.out")"
 kill "$device_pid"
+ended_in_order "$dir"
 "$check" "$dir/zormlog.txt" "$dir/game.pgn" || fail "two-engine game"
 grep -a -q '^ --> NEW [0-9-]* [0-9-]* w' "$dir/zormlog.txt" || fail "the device did not play White"
 cat "$dir/game.pgn"
