@@ -1,22 +1,36 @@
-# Installs the build into PREFIX and checks that the bridge, the emulated
-# device and the manual page are there, and that the page renders.
+# Installs the build into PREFIX and checks that the bridge, the doctor, the
+# emulated device and their manual pages are there, that the pages render,
+# and that the bridge's page names the port of this build.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${status}")
 endif()
-foreach(file bin/sorvanite bin/sorvanite-device share/man/man1/sorvanite.1)
+set(pages sorvanite sorvanite-doctor sorvanite-device)
+foreach(file bin/sorvanite bin/sorvanite-doctor bin/sorvanite-device)
   if(NOT EXISTS "${PREFIX}/${file}")
     message(FATAL_ERROR "not installed: ${file}")
   endif()
 endforeach()
+foreach(page ${pages})
+  if(NOT EXISTS "${PREFIX}/share/man/man1/${page}.1")
+    message(FATAL_ERROR "not installed: the manual page ${page}(1)")
+  endif()
+endforeach()
 find_program(MAN man)
 if(MAN)
-  execute_process(COMMAND "${MAN}" -l "${PREFIX}/share/man/man1/sorvanite.1"
-                  RESULT_VARIABLE status OUTPUT_VARIABLE page ERROR_VARIABLE warnings)
-  if(NOT status EQUAL 0 OR NOT page MATCHES "EXIT STATUS")
-    message(FATAL_ERROR "the manual page does not render: ${warnings}")
-  endif()
+  foreach(page ${pages})
+    execute_process(COMMAND "${MAN}" -l "${PREFIX}/share/man/man1/${page}.1"
+                    RESULT_VARIABLE status OUTPUT_VARIABLE text ERROR_VARIABLE warnings)
+    if(NOT status EQUAL 0 OR NOT text MATCHES "DESCRIPTION" OR NOT warnings STREQUAL "")
+      message(FATAL_ERROR "the manual page ${page}(1) does not render cleanly: ${warnings}")
+    endif()
+  endforeach()
 endif()
-message(STATUS "installed: sorvanite, sorvanite-device, sorvanite(1)")
+file(READ "${PREFIX}/share/man/man1/sorvanite.1" source)
+string(FIND "${source}" "This build opens\n.BR \"${PORT}\"" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the manual page does not name this build's port ${PORT}")
+endif()
+message(STATUS "installed: sorvanite, sorvanite-doctor, sorvanite-device and their pages")

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace sorvanite {
 
@@ -24,6 +25,9 @@ public:
     // Writes all of `data`, blocking. Failures are not reported: the device
     // protocol has no way to recover from them anyway.
     virtual void write(const char* data, std::size_t length) = 0;
+    // The line settings and modem lines as the driver now has them, in words
+    // ("9600 8N1 ..."), for a person checking the port. Empty where unknown.
+    virtual std::string describeLine() const { return {}; }
 };
 
 struct PortOpenResult {

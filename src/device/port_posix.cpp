@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "device/port.h"
 #include "device/termination.h"
@@ -62,9 +63,53 @@ public:
         }
     }
 
+    std::string describeLine() const override;
+
 private:
     int fd_;
 };
+
+const char* speedName(speed_t speed) {
+    switch (speed) {
+        case B1200: return "1200";
+        case B2400: return "2400";
+        case B4800: return "4800";
+        case B9600: return "9600";
+        case B19200: return "19200";
+        case B38400: return "38400";
+        case B57600: return "57600";
+        case B115200: return "115200";
+        default: return "other";
+    }
+}
+
+std::string PosixPort::describeLine() const {
+    termios settings{};
+    if (::tcgetattr(fd_, &settings) != 0) return {};
+    auto flag = [](tcflag_t field, tcflag_t bit, const char* name) {
+        return std::string((field & bit) ? " " : " -") + name;
+    };
+    std::string text = speedName(::cfgetospeed(&settings));
+    text += " bit/s, ";
+    tcflag_t size = settings.c_cflag & CSIZE;
+    text += size == CS8 ? "8" : size == CS7 ? "7" : size == CS6 ? "6" : "5";
+    text += (settings.c_cflag & PARENB) ? ((settings.c_cflag & PARODD) ? "O" : "E") : "N";
+    text += (settings.c_cflag & CSTOPB) ? "2" : "1";
+    text += ";" + flag(settings.c_iflag, IXON, "ixon") + flag(settings.c_iflag, IXOFF, "ixoff") +
+            flag(settings.c_iflag, IXANY, "ixany") + flag(settings.c_cflag, CRTSCTS, "crtscts");
+    bool raw = !(settings.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) && !(settings.c_oflag & OPOST) &&
+               !(settings.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP));
+    text += raw ? "; raw" : "; not raw";
+    text += "; min " + std::to_string(settings.c_cc[VMIN]) + " time " + std::to_string(settings.c_cc[VTIME]);
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) == 0) {
+        text += std::string("; DTR ") + ((lines & TIOCM_DTR) ? "on" : "off") + ", RTS " +
+                ((lines & TIOCM_RTS) ? "on" : "off");
+    } else {
+        text += "; no modem lines (a pseudo-terminal)";
+    }
+    return text;
+}
 
 void applyLineSettings(int fd) {
     termios settings{};

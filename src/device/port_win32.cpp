@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "device/port.h"
 
 namespace sorvanite {
@@ -30,6 +32,22 @@ public:
             data += written;
             length -= written;
         }
+    }
+
+    std::string describeLine() const override {
+        DCB settings{};
+        settings.DCBlength = sizeof settings;
+        if (!GetCommState(handle_, &settings)) return {};
+        const char* parity = "NOEMS";
+        std::string text = std::to_string(settings.BaudRate) + " bit/s, " + std::to_string(settings.ByteSize) +
+                           (settings.Parity < 5 ? std::string(1, parity[settings.Parity]) : "?") +
+                           (settings.StopBits == ONESTOPBIT ? "1" : "2");
+        text += settings.fOutX ? "; XON/XOFF out" : "; no XON/XOFF out";
+        text += settings.fInX ? ", in" : ", not in";
+        text += settings.fOutxCtsFlow ? "; CTS flow" : "; no CTS flow";
+        text += settings.fDtrControl == DTR_CONTROL_DISABLE ? "; DTR off" : "; DTR on or handshake";
+        text += settings.fRtsControl == RTS_CONTROL_DISABLE ? ", RTS off" : ", RTS on or handshake";
+        return text;
     }
 
 private:

@@ -73,21 +73,32 @@ void ScratchDirTest::TearDown() {
 
 std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
-std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
+std::unique_ptr<ChildProcess> ScratchDirTest::startProgram(const char* program, const char* windowsProgramVariable,
+                                                         const std::vector<std::string>& args, void (*prepare)()) {
+    std::vector<std::string> argv;
     if (!underWine()) {
         // SORVANITE_E2E_WRAPPER runs the bridge under a tool such as valgrind.
-        std::vector<std::string> argv;
         std::istringstream wrapper(std::getenv("SORVANITE_E2E_WRAPPER") ? std::getenv("SORVANITE_E2E_WRAPPER") : "");
         for (std::string word; wrapper >> word;) argv.push_back(word);
-        argv.push_back(SORVANITE_E2E_BRIDGE);
+        argv.push_back(program);
+        argv.insert(argv.end(), args.begin(), args.end());
         return std::make_unique<ChildProcess>(argv, dir_.string(), prepare);
     }
     const char* wine = std::getenv("SORVANITE_E2E_WINE");
-    auto bridge = std::make_unique<ChildProcess>(
-        std::vector<std::string>{wine ? wine : "/usr/lib/wine/wine64", std::getenv("SORVANITE_E2E_WINE_BRIDGE")},
-        dir_.string(), prepare);
-    bridge->textModeOutput();
-    return bridge;
+    const char* exe = std::getenv(windowsProgramVariable);
+    argv = {wine ? wine : "/usr/lib/wine/wine64", exe ? exe : "missing-windows-program.exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto child = std::make_unique<ChildProcess>(argv, dir_.string(), prepare);
+    child->textModeOutput();
+    return child;
+}
+
+std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
+    return startProgram(SORVANITE_E2E_BRIDGE, "SORVANITE_E2E_WINE_BRIDGE", {}, prepare);
+}
+
+std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {
+    return startProgram(SORVANITE_E2E_DOCTOR, "SORVANITE_E2E_WINE_DOCTOR", args, prepare);
 }
 
 RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {

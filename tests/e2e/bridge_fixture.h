@@ -30,9 +30,13 @@ protected:
 
     std::filesystem::path dir() const { return dir_; }
     std::string transcript() const;
+    // The bridge, or sorvanite-doctor, built for the port "com1".
     std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr);
+    std::unique_ptr<ChildProcess> startDoctor(const std::vector<std::string>& args, void (*prepare)() = nullptr);
 
 private:
+    std::unique_ptr<ChildProcess> startProgram(const char* program, const char* windowsProgramVariable,
+                                               const std::vector<std::string>& args, void (*prepare)());
     std::filesystem::path dir_;
 };
 

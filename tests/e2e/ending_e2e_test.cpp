@@ -28,10 +28,6 @@ void stderrToFile() {
 
 class EndingTest : public BridgeTest {
 protected:
-    void SetUp() override {
-        BridgeTest::SetUp();
-        if (underWine()) GTEST_SKIP() << "POSIX signals and descriptors";
-    }
     void TearDown() override {
         EXPECT_EQ(readFile(dir() / "stderr.txt"), "");
         BridgeTest::TearDown();
@@ -40,6 +36,7 @@ protected:
 };
 
 TEST_F(EndingTest, QuitThenSigtermAlwaysEndsTheTranscript) {
+    if (underWine()) GTEST_SKIP() << "Windows has no termination signals";
     // XBoard sends "quit" and, a fraction of a millisecond later, SIGTERM.
     std::mt19937 random(12);
     for (int i = 0; i < 50; ++i) {
@@ -56,6 +53,7 @@ TEST_F(EndingTest, QuitThenSigtermAlwaysEndsTheTranscript) {
 }
 
 TEST_F(EndingTest, SigtermOrSighupWhileWaitingForTheFrontEnd) {
+    if (underWine()) GTEST_SKIP() << "Windows has no termination signals";
     for (int signal : {SIGTERM, SIGHUP}) {
         auto bridge = startQuiet();
         bridge->send("new\nbogus\n");
@@ -71,6 +69,7 @@ TEST_F(EndingTest, SigtermOrSighupWhileWaitingForTheFrontEnd) {
 }
 
 TEST_F(EndingTest, SigtermWhileTheDeviceThinks) {
+    if (underWine()) GTEST_SKIP() << "Windows has no termination signals";
     auto bridge = startQuiet();
     bridge->send("e2e4\n");
     ASSERT_EQ(device.readCommand(), "MOVE e2e4\r");
@@ -91,6 +90,7 @@ TEST_F(EndingTest, SigtermWhileTheDeviceThinks) {
 }
 
 TEST_F(EndingTest, SigtermDuringTheGameStartSendsNoMove) {
+    if (underWine()) GTEST_SKIP() << "Windows has no termination signals";
     auto bridge = startQuiet();
     bridge->send("new\nlevel 40 5 0\ne2e4\n");
     ASSERT_EQ(device.readCommand(), "NEW 300 7 b\r");
@@ -103,6 +103,7 @@ TEST_F(EndingTest, SigtermDuringTheGameStartSendsNoMove) {
 }
 
 TEST_F(EndingTest, SigtermWhileTheDeviceHoldsUsOffWithXoff) {
+    if (underWine()) GTEST_SKIP() << "Windows has no termination signals";
     auto bridge = startQuiet();
     ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
     device.send("\x13");  // XOFF, and never an XON
@@ -140,6 +141,7 @@ TEST_F(EndingTest, StandardInputThatCannotBeRead) {
 }
 
 TEST_F(EndingTest, NonBlockingStandardInputIsWaitedOn) {
+    if (underWine()) GTEST_SKIP() << "Windows has no non-blocking pipes";
     auto bridge = startQuiet(+[] {
         stderrToFile();
         ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
@@ -156,6 +158,7 @@ TEST_F(EndingTest, NonBlockingStandardInputIsWaitedOn) {
 }
 
 TEST_F(EndingTest, NonBlockingStandardOutputLosesNothing) {
+    if (underWine()) GTEST_SKIP() << "Windows has no non-blocking pipes";
     // The input comes from a file, so that nobody reads the output for the
     // first 500 ms while the bridge has 300,000 lines to deliver.
     std::string input;

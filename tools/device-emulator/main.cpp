@@ -28,6 +28,44 @@ const char* const kUsage =
     "usage: sorvanite-device --link PATH [--engine CMD] [--movetime MS] [--skill N]\n"
     "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log]\n";
 
+const char* const kHelp =
+    "An emulated chess device for sorvanite: it opens a pseudo-terminal, links\n"
+    "PATH to it, and answers the bridge's commands there as a device on a serial\n"
+    "port would, one CR-terminated line per command:\n"
+    "  NEW base perMove w  ->  its first move as White, e.g. e2e4\n"
+    "  NEW base perMove b  ->  OK\n"
+    "  MOVE e2e4           ->  its reply move, or \"Illegal move\"; when a move ends\n"
+    "                          the game the result follows: \"e7e5 1-0 {White mates}\"\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH        where to put the link to its terminal (required); an old\n"
+    "                     link there is replaced, any other file is left alone\n"
+    "  --engine CMD       the UCI engine that plays (default stockfish, also found\n"
+    "                     in /usr/games)\n"
+    "  --movetime MS      thinking time per move, 1 to 3600000 (default 100)\n"
+    "  --skill N          the engine's Skill Level, 0 to 20\n"
+    "  --fen FEN          every game starts from this position\n"
+    "  --opening \"M ...\"  ...and after these moves\n"
+    "  --script FILE      answer from FILE instead of playing: one answer a line,\n"
+    "                     used in order; after the last the device stays silent\n"
+    "  --log              show the traffic on stderr\n"
+    "  --help             show this text\n"
+    "\n"
+    "In a script line, \\r \\n \\t \\0 \\\\ \\{ and \\xNN are bytes (\\x13 XOFF, \\x11 XON),\n"
+    "and a CR is added at the end unless the line has {nocr}. Directives:\n"
+    "  {pause MS}     wait MS milliseconds before what follows\n"
+    "  {trickle MS}   send what follows one byte every MS milliseconds\n"
+    "  {hangup}       close the line, as an unplugged device would\n"
+    "  {nocr}         no CR at the end of this answer\n"
+    "\n"
+    "Example: a device that thinks for a second, then answers in two pieces:\n"
+    "  printf 'OK\\n{pause 1000}e7{trickle 50}e5\\n' >answers.txt\n"
+    "  sorvanite-device --link /tmp/com1 --script answers.txt\n"
+    "\n"
+    "It runs until SIGINT, SIGTERM or SIGHUP, and then removes its link. Exit\n"
+    "status 2 on a bad option, an engine that cannot be started, or a link that\n"
+    "cannot be made. See sorvanite-device(1).\n";
+
 struct Options {
     std::string link;
     std::string engine = "stockfish";
@@ -58,6 +96,11 @@ void installStopHandlers() {
     std::exit(2);
 }
 
+[[noreturn]] void failUsage(const std::string& message) {
+    std::fprintf(stderr, "sorvanite-device: %s\n%sTry 'sorvanite-device --help' for more.\n", message.c_str(), kUsage);
+    std::exit(2);
+}
+
 int parseNumber(const std::string& option, const char* text, int low, int high) {
     int value = 0;
     const char* end = text + std::strlen(text);
@@ -74,13 +117,14 @@ Options parseOptions(int argc, char** argv) {
         std::string option = argv[i];
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
             std::exit(0);
         }
         if (option == "--log") {
             options.log = true;
             continue;
         }
-        if (i + 1 >= argc) fail("unknown option or missing value: " + option);
+        if (i + 1 >= argc) failUsage("unknown option or missing value: " + option);
         const char* value = argv[++i];
         if (option == "--link") options.link = value;
         else if (option == "--engine") options.engine = value;
@@ -89,9 +133,9 @@ Options parseOptions(int argc, char** argv) {
         else if (option == "--script") options.script = value;
         else if (option == "--opening") options.opening = value;
         else if (option == "--fen") options.fen = value;
-        else fail("unknown option: " + option);
+        else failUsage("unknown option: " + option);
     }
-    if (options.link.empty()) fail("--link PATH is required");
+    if (options.link.empty()) failUsage("--link PATH is required");
     return options;
 }
 

@@ -1,0 +1,149 @@
+// sorvanite-doctor on the real binary: a usable port, each reason a port
+// cannot be used, a conversation with the device, and transcripts read back.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "e2e/bridge_fixture.h"
+
+namespace sorvanite::e2e {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Runs as "nobody" when the tests run as root, who passes every permission
+// and exclusive-open check that an ordinary user meets.
+void asOrdinaryUser() {
+    if (::getuid() != 0) return;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
+}
+
+class DoctorTest : public BridgeTest {
+protected:
+    void SetUp() override {
+        BridgeTest::SetUp();
+        if (underWine() && !std::getenv("SORVANITE_E2E_WINE_DOCTOR")) GTEST_SKIP() << "no sorvanite-doctor.exe";
+    }
+
+    // Runs the doctor to its end; its output is in `report`.
+    ExitStatus diagnose(const std::vector<std::string>& args = {}, void (*prepare)() = nullptr) {
+        auto doctor = startDoctor(args, prepare);
+        ExitStatus status = doctor->finish({}, 20s);
+        report = doctor->output();
+        return status;
+    }
+
+    std::string report;
+};
+
+TEST_F(DoctorTest, UsablePortWithItsSettingsReadBack) {
+    ExitStatus status = diagnose();
+    EXPECT_TRUE(status.exited);
+    EXPECT_EQ(status.code, 0) << report;
+    EXPECT_TRUE(contains(report, "open:       ok\n")) << report;
+    // Wine reports DTR and RTS from the pty, which has none, as on.
+    std::string line = underWine() ? "line:       9600 bit/s, 8N1; XON/XOFF out, in; no CTS flow; "
+                                   : "line:       9600 bit/s, 8N1; ixon ixoff -ixany -crtscts; raw; min 1 time 0; "
+                                     "no modem lines (a pseudo-terminal)\n";
+    EXPECT_TRUE(contains(report, line)) << report;
+    EXPECT_TRUE(contains(report, "verdict:    the port is usable\n"));
+    // It sends nothing unless asked, and leaves the port free.
+    EXPECT_EQ(device.readAvailable(100ms), "");
+    EXPECT_EQ(run("quit\n").status.code, 0);
+}
+
+TEST_F(DoctorTest, TalksToTheDeviceWhenAsked) {
+    ScriptedDevice scripted(device, {{"OK\r"}});
+    ExitStatus status = diagnose({"--talk"});
+    EXPECT_EQ(status.code, 0);
+    EXPECT_TRUE(contains(report, "answer:  OK\\r\n")) << report;
+    EXPECT_EQ(scripted.finish(), "NEW 120 12 b\r");
+}
+
+TEST_F(DoctorTest, SilentDeviceIsReportedAfterFiveSeconds) {
+    ExitStatus status = diagnose({"--talk"});
+    EXPECT_EQ(status.code, 0);
+    EXPECT_TRUE(contains(report, "answer:  none within 5 s: check power, cable and speed (9600 8N1)\n")) << report;
+    EXPECT_EQ(device.readCommand(), "NEW 120 12 b\r");
+}
+
+TEST_F(DoctorTest, MissingPort) {
+    std::filesystem::remove(portLinkPath(dir()));
+    ExitStatus status = diagnose();
+    EXPECT_EQ(status.code, 2);
+    if (underWine()) {
+        EXPECT_TRUE(contains(report, "cause: there is no COM1.\n")) << report;
+    } else {
+        EXPECT_TRUE(contains(report, "open:       failed: No such file or directory (error 2; "
+                                     "the bridge ends with status 2)\n"))
+            << report;
+        EXPECT_TRUE(contains(report, "cause: com1 does not exist.\n")) << report;
+    }
+    EXPECT_TRUE(contains(report, "serial ports here:\n")) << report;
+}
+
+TEST_F(DoctorTest, PortHeldByABridgeNamesIt) {
+    if (underWine()) GTEST_SKIP() << "Wine does not enforce exclusive opens of a serial port";
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    // As root the bridge's lock keeps the doctor out; as an ordinary user its
+    // exclusive flag does, before any lock is tried.
+    for (auto prepare : {static_cast<void (*)()>(nullptr), asOrdinaryUser}) {
+        if (prepare) {
+            ASSERT_EQ(::chmod(device.portPath().c_str(), 0666), 0);
+        }
+        ExitStatus status = diagnose({}, prepare);
+        EXPECT_EQ(status.code, 16) << report;
+        EXPECT_TRUE(contains(report, "cause: another program holds com1.\n")) << report;
+        EXPECT_TRUE(contains(report, "process " + std::to_string(bridge->pid()) + " (sorvanite-e2e)\n")) << report;
+    }
+    EXPECT_EQ(bridge->finish("quit\n").code, 0);
+}
+
+TEST_F(DoctorTest, OrdinaryUserWithoutPermissionIsToldTheGroup) {
+    if (underWine()) GTEST_SKIP() << "POSIX permissions";
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to set up the port's owner";
+    ASSERT_EQ(::chown(device.portPath().c_str(), 0, 20), 0);  // group dialout, as a real port
+    ASSERT_EQ(::chmod(device.portPath().c_str(), 0660), 0);
+    ExitStatus status = diagnose({}, asOrdinaryUser);
+    EXPECT_EQ(status.code, 13) << report;
+    const group* owner = ::getgrgid(20);
+    std::string name = owner ? owner->gr_name : "20";
+    EXPECT_TRUE(contains(report, "It belongs to the group '" + name + "', and you are not in it.\n")) << report;
+    EXPECT_TRUE(contains(report, "fix:   sudo usermod -aG " + name + " $USER, then log in again.\n")) << report;
+}
+
+TEST_F(DoctorTest, ReadsTheEndOfTheTranscript) {
+    struct Case {
+        std::string transcript;
+        std::string reading;
+    };
+    const std::string start = "New session\r\n<== Sorvanite\r\n";
+    const std::vector<Case> cases = {
+        {start + "==> new\r\n==> level 40 5 0\r\n==> e2e4\r\n --> NEW 300 7 b\r\n <-- OK\r\n --> MOVE e2e4\r\n",
+         "the device never answered `MOVE e2e4`: check power, cable and speed (9600 8N1)"},
+        {start + "==> e2e4\r\n --> MOVE e2e4\r\n <-- e7e5\r\n<== 1. ... e7e5\r\n==> d2d4\r\n",
+         "the run ended without `Session ends`: the bridge was killed, or it is still running"},
+        {start + "==> e2e4\r\n --> MOVE e2e4\r\n <-- (err: 5)e7\n<== 1. ... e7\r\n==> quit\r\nSession ends\r\n",
+         "the run ended in order, but a read from the device failed with error 5 (5: the line hung up: "
+         "the device or its USB adapter went away)"},
+        {"New session\r\n<== Sorvanite\r\n --> MOVE e2e4\r\nSession ends\r\n" + start + "==> quit\r\nSession ends\r\n",
+         "the run ended in order (quit, or the end of the front end's input)"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(dir() / "zormlog.txt", std::ios::binary) << c.transcript;
+        ExitStatus status = diagnose({"--transcript", "."});
+        EXPECT_EQ(status.code, 0);
+        EXPECT_TRUE(contains(report, "reading: " + c.reading + "\n")) << report;
+    }
+    EXPECT_TRUE(contains(report, "  ==> quit\\r\\n\n  Session ends\\r\\n\n")) << report;
+    EXPECT_FALSE(contains(report, "MOVE")) << "only the last run is read: " << report;
+    std::filesystem::remove(dir() / "zormlog.txt");
+    diagnose({"--transcript", "."});
+    EXPECT_TRUE(contains(report, "reading: there is none")) << report;
+}
+
+}  // namespace
+}  // namespace sorvanite::e2e

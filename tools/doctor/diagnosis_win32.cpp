@@ -1,0 +1,66 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "diagnosis.h"
+
+namespace sorvanite::doctor {
+namespace {
+
+// The COM ports Windows knows of now, from its DOS device names.
+std::string serialPortsHere() {
+    std::string list;
+    std::string names(1 << 16, '\0');
+    DWORD length = QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
+    for (const char* name = names.data(); length > 0 && *name; name += std::strlen(name) + 1) {
+        if (std::strncmp(name, "COM", 3) == 0) list += std::string("  ") + name + "\n";
+    }
+    return list.empty() ? "  none found: is the device or its USB adapter plugged in?\n" : list;
+}
+
+}  // namespace
+
+std::string errorText(int errorCode) {
+    char text[512] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  static_cast<DWORD>(errorCode), 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.'))
+        text[--length] = '\0';
+    return length > 0 ? text : "error " + std::to_string(errorCode);
+}
+
+std::string explainOpenFailure(const char* path, int errorCode) {
+    std::string text;
+    switch (errorCode) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            text += std::string("cause: there is no ") + path + ".\n";
+            text += "fix:   build the bridge for a port that exists (cmake -DSORVANITE_PORT=COM4).\n";
+            text += "serial ports here:\n" + serialPortsHere();
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            text += std::string("cause: another program holds ") + path + " (Windows opens a port for one program).\n";
+            text += "fix:   end that program (a bridge left running by a front end, a terminal program).\n";
+            break;
+        default:
+            text += "cause: the system refused the open; the error above says why.\n";
+            break;
+    }
+    return text;
+}
+
+void limitAnswerWait(int seconds) {
+    // A read of the port waits until its byte arrives; nothing here can cut
+    // it short, so the program ends instead.
+    std::thread([seconds] {
+        Sleep(static_cast<DWORD>(seconds) * 1000);
+        std::printf("answer:  none within %d s: check power, cable and speed (9600 8N1)\n", seconds);
+        std::fflush(stdout);
+        ExitProcess(0);
+    }).detach();
+}
+
+}  // namespace sorvanite::doctor

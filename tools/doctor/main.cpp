@@ -1,0 +1,106 @@
+// sorvanite-doctor: says whether the bridge can use its port, and if not,
+// why and what to do; reads the end of a transcript in words.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "device/device_channel.h"
+#include "device/port.h"
+#include "diagnosis.h"
+#include "transcript/transcript.h"
+#include "transcript_reading.h"
+
+namespace sorvanite::doctor {
+namespace {
+
+const char* const kUsage =
+    "usage: sorvanite-doctor [--talk] [--transcript DIR]\n"
+    "Opens the port this build of sorvanite uses, exactly as the bridge does,\n"
+    "and says whether it is usable and, if not, why and what to do.\n"
+    "  --talk            also send the device \"NEW 120 12 b\" and show its answer\n"
+    "                    (this starts a game on the device)\n"
+    "  --transcript DIR  also read the last run in DIR/zormlog.txt\n"
+    "Exit status 0 when the port is usable; otherwise the status the bridge\n"
+    "itself would end with.\n";
+
+constexpr int kAnswerSeconds = 5;
+
+void talk(Port& port) {
+    Transcript none;
+    DeviceChannel channel(port, none);
+    std::printf("sending: NEW 120 12 b\\r\n");
+    std::fflush(stdout);
+    limitAnswerWait(kAnswerSeconds);
+    channel.sendToDevice("NEW 120 12 b\r");
+    DeviceBuffer answer;
+    std::size_t length = channel.receiveFromDevice(answer);
+    std::string text(answer, length);
+    if (length > 0 && answer[length - 1] == '\r')
+        std::printf("answer:  %s\n", visible(text).c_str());
+    else if (length > 0)
+        std::printf("answer:  %s, then nothing more within %d s (no CR)\n", visible(text).c_str(), kAnswerSeconds);
+    else
+        std::printf("answer:  none within %d s: check power, cable and speed (9600 8N1)\n", kAnswerSeconds);
+}
+
+void readTranscriptIn(const std::string& dir) {
+    std::string path = dir + "/" + kTranscriptName;
+    std::ifstream file(path, std::ios::binary);
+    std::printf("\ntranscript: %s\n", path.c_str());
+    if (!file) {
+        std::printf("reading: there is none: the bridge has not run in %s, or could not write there\n", dir.c_str());
+        return;
+    }
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    TranscriptReading reading = readTranscript(contents.str(), 8);
+    for (const std::string& record : reading.lastRecords) std::printf("  %s\n", record.c_str());
+    std::printf("reading: %s\n", reading.verdict.c_str());
+}
+
+int run(int argc, char** argv) {
+    bool talkToDevice = false;
+    const char* transcriptDir = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--talk") == 0) {
+            talkToDevice = true;
+        } else if (std::strcmp(argv[i], "--transcript") == 0 && i + 1 < argc) {
+            transcriptDir = argv[++i];
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "sorvanite-doctor: unknown option '%s'\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+
+    const char* path = SORVANITE_PORT_PATH;
+    std::printf("port:       %s (built into this sorvanite)\n", path);
+    std::printf("transcript: %s, in the directory the bridge runs in\n", kTranscriptName);
+    PortOpenResult opened = openSerialPort(path);
+    int status = 0;
+    if (opened.port) {
+        std::printf("open:       ok\n");
+        std::string line = opened.port->describeLine();
+        if (!line.empty()) std::printf("line:       %s\n", line.c_str());
+        if (talkToDevice) talk(*opened.port);
+        std::printf("verdict:    the port is usable\n");
+    } else {
+        status = exitStatusForOpenError(opened.errorCode);
+        std::printf("open:       failed: %s (error %d; the bridge ends with status %d)\n",
+                    errorText(opened.errorCode).c_str(), opened.errorCode, status);
+        std::fputs(explainOpenFailure(path, opened.errorCode).c_str(), stdout);
+        std::printf("verdict:    the bridge cannot use the port\n");
+    }
+    opened.port.reset();
+    if (transcriptDir) readTranscriptIn(transcriptDir);
+    return status;
+}
+
+}  // namespace
+}  // namespace sorvanite::doctor
+
+int main(int argc, char** argv) { return sorvanite::doctor::run(argc, argv); }

@@ -1,0 +1,86 @@
+#include "transcript_reading.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace sorvanite::doctor {
+namespace {
+
+constexpr std::string_view kRunStart = "New session\r\n";
+constexpr std::string_view kRunEnd = "Session ends\r\n";
+
+// Every record ends with LF; a device answer cut short by an error ends with
+// a bare LF, every other record with CR LF.
+std::vector<std::string_view> splitRecords(std::string_view run) {
+    std::vector<std::string_view> records;
+    while (!run.empty()) {
+        std::size_t end = run.find('\n');
+        std::size_t length = end == std::string_view::npos ? run.size() : end + 1;
+        records.push_back(run.substr(0, length));
+        run.remove_prefix(length);
+    }
+    return records;
+}
+
+std::string trimmed(std::string_view record, std::size_t prefix) {
+    record.remove_prefix(prefix);
+    while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.remove_suffix(1);
+    return std::string(record);
+}
+
+std::string lineError(int code) {
+    switch (code) {
+        case 4: return " (4: the bridge was asked to end while it waited for the device)";
+        case 5: return " (5: the line hung up: the device or its USB adapter went away)";
+        default: return "";
+    }
+}
+
+std::string verdictFor(const std::vector<std::string_view>& records) {
+    int lastError = 0;
+    for (std::string_view record : records) {
+        if (record.starts_with(" <-- (err: ")) lastError = std::atoi(record.data() + 11);
+    }
+    const std::string_view last = records.back();
+    if (last == kRunEnd) {
+        if (lastError != 0)
+            return "the run ended in order, but a read from the device failed with error " +
+                   std::to_string(lastError) + lineError(lastError);
+        return "the run ended in order (quit, or the end of the front end's input)";
+    }
+    if (last.starts_with(" --> "))
+        return "the device never answered `" + trimmed(last, 5) + "`: check power, cable and speed (9600 8N1)";
+    return "the run ended without `Session ends`: the bridge was killed, or it is still running";
+}
+
+}  // namespace
+
+std::string visible(std::string_view bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c == '\r') text += "\\r";
+        else if (c == '\n') text += "\\n";
+        else if (c < 0x20 || c == 0x7f) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            text += escape;
+        } else text += static_cast<char>(c);
+    }
+    return text;
+}
+
+TranscriptReading readTranscript(std::string_view contents, std::size_t recordCount) {
+    TranscriptReading reading;
+    std::size_t start = contents.rfind(kRunStart);
+    if (start == std::string_view::npos) {
+        reading.verdict = "no run recorded: the bridge has not run in this directory, or could not write there";
+        return reading;
+    }
+    std::vector<std::string_view> records = splitRecords(contents.substr(start));
+    std::size_t first = records.size() > recordCount ? records.size() - recordCount : 0;
+    for (std::size_t i = first; i < records.size(); ++i) reading.lastRecords.push_back(visible(records[i]));
+    reading.verdict = verdictFor(records);
+    return reading;
+}
+
+}  // namespace sorvanite::doctor
