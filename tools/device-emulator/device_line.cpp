@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,9 +51,39 @@ std::optional<DeviceLine> DeviceLine::open(const std::string& linkPath, std::str
     return line;
 }
 
+std::optional<DeviceLine> DeviceLine::listen(const std::string& socketPath, std::string& error) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof address.sun_path) {
+        error = "socket path too long: " + socketPath;
+        return std::nullopt;
+    }
+    std::strcpy(address.sun_path, socketPath.c_str());
+    struct stat existing {};
+    if (::lstat(socketPath.c_str(), &existing) == 0) {
+        if (!S_ISSOCK(existing.st_mode)) {
+            error = socketPath + " exists and is not a socket; not replacing it";
+            return std::nullopt;
+        }
+        ::unlink(socketPath.c_str());
+    }
+    DeviceLine line;
+    line.listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (line.listener_ < 0 || ::bind(line.listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(line.listener_, 1) != 0) {
+        error = "cannot listen on " + socketPath + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    line.portPath_ = socketPath;
+    line.socketPath_ = socketPath;
+    return line;
+}
+
 DeviceLine::DeviceLine(DeviceLine&& other) noexcept
     : master_(std::exchange(other.master_, -1)),
       keeper_(std::exchange(other.keeper_, -1)),
+      listener_(std::exchange(other.listener_, -1)),
+      socketPath_(std::exchange(other.socketPath_, {})),
       portPath_(std::move(other.portPath_)),
       linkPath_(std::exchange(other.linkPath_, {})),
       pending_(std::move(other.pending_)) {}
@@ -67,6 +99,8 @@ DeviceLine::~DeviceLine() {
     }
     hangUp();
     if (keeper_ >= 0) ::close(keeper_);
+    if (listener_ >= 0) ::close(listener_);
+    if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
 }
 
 std::optional<std::string> DeviceLine::readCommand() {
@@ -75,6 +109,14 @@ std::optional<std::string> DeviceLine::readCommand() {
             std::string command = pending_.substr(0, cr);
             pending_.erase(0, cr + 1);
             return command;
+        }
+        if (master_ < 0 && listener_ >= 0) {
+            // A socket line: the first connection is the line, the only one.
+            pollfd waiting{listener_, POLLIN, 0};
+            if (::poll(&waiting, 1, 200) <= 0) return std::nullopt;
+            master_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            ::close(listener_);
+            listener_ = -1;
         }
         if (master_ < 0) return std::nullopt;
         // Wake up now and then so a stop request is never missed for long.

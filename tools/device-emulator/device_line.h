@@ -8,16 +8,21 @@
 namespace sorvanite::emulator {
 
 // The device's end of a pseudo-terminal, reachable through a symlink for the
-// bridge to open as its serial port.
+// bridge to open as its serial port; or of a Unix socket that a virtual
+// machine's serial line connects to.
 class DeviceLine {
 public:
     // Null with `error` set if the pty cannot be made or `linkPath` exists
     // and is not a symlink (a stale symlink is replaced).
     static std::optional<DeviceLine> open(const std::string& linkPath, std::string& error);
+    // Listens on a Unix socket at `socketPath` (replacing a stale one); the
+    // first connection becomes the line.
+    static std::optional<DeviceLine> listen(const std::string& socketPath, std::string& error);
     DeviceLine(DeviceLine&& other) noexcept;
     DeviceLine& operator=(DeviceLine&&) = delete;
     ~DeviceLine();
 
+    // The pty, or the socket.
     const std::string& portPath() const { return portPath_; }
 
     // The next CR-terminated command, without its CR. Empty when none has
@@ -32,6 +37,8 @@ private:
 
     int master_ = -1;
     int keeper_ = -1;  // keeps the line up while no bridge has it open
+    int listener_ = -1;  // a socket line before its connection
+    std::string socketPath_;
     std::string portPath_;
     std::string linkPath_;
     std::string pending_;

@@ -25,7 +25,7 @@ namespace sorvanite::emulator {
 namespace {
 
 const char* const kUsage =
-    "usage: sorvanite-device --link PATH [--engine CMD] [--movetime MS] [--skill N]\n"
+    "usage: sorvanite-device (--link PATH | --socket PATH) [--engine CMD] [--movetime MS] [--skill N]\n"
     "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log]\n";
 
 const char* const kHelp =
@@ -38,8 +38,10 @@ const char* const kHelp =
     "                          the game the result follows: \"e7e5 1-0 {White mates}\"\n"
     "\n"
     "Options:\n"
-    "  --link PATH        where to put the link to its terminal (required); an old\n"
-    "                     link there is replaced, any other file is left alone\n"
+    "  --link PATH        where to put the link to its terminal; an old link there\n"
+    "                     is replaced, any other file is left alone\n"
+    "  --socket PATH      instead of a terminal, a Unix socket to listen on, for a\n"
+    "                     virtual machine's serial line (QEMU: -chardev socket)\n"
     "  --engine CMD       the UCI engine that plays (default stockfish, also found\n"
     "                     in /usr/games)\n"
     "  --movetime MS      thinking time per move, 1 to 3600000 (default 100)\n"
@@ -48,7 +50,7 @@ const char* const kHelp =
     "  --opening \"M ...\"  ...and after these moves\n"
     "  --script FILE      answer from FILE instead of playing: one answer a line,\n"
     "                     used in order; after the last the device stays silent\n"
-    "  --log              show the traffic on stderr\n"
+    "  --log              show the traffic on stderr, with seconds since the start\n"
     "  --help             show this text\n"
     "\n"
     "In a script line, \\r \\n \\t \\0 \\\\ \\{ and \\xNN are bytes (\\x13 XOFF, \\x11 XON),\n"
@@ -68,6 +70,7 @@ const char* const kHelp =
 
 struct Options {
     std::string link;
+    std::string socket;
     std::string engine = "stockfish";
     int moveTimeMs = 100;
     std::optional<int> skill;
@@ -78,6 +81,7 @@ struct Options {
 };
 
 volatile sig_atomic_t stopRequested = 0;
+const auto kStart = std::chrono::steady_clock::now();
 
 void requestStop(int) { stopRequested = 1; }
 
@@ -127,6 +131,7 @@ Options parseOptions(int argc, char** argv) {
         if (i + 1 >= argc) failUsage("unknown option or missing value: " + option);
         const char* value = argv[++i];
         if (option == "--link") options.link = value;
+        else if (option == "--socket") options.socket = value;
         else if (option == "--engine") options.engine = value;
         else if (option == "--movetime") options.moveTimeMs = parseNumber(option, value, 1, 3600000);
         else if (option == "--skill") options.skill = parseNumber(option, value, 0, 20);
@@ -135,7 +140,7 @@ Options parseOptions(int argc, char** argv) {
         else if (option == "--fen") options.fen = value;
         else failUsage("unknown option: " + option);
     }
-    if (options.link.empty()) failUsage("--link PATH is required");
+    if (options.link.empty() == options.socket.empty()) failUsage("give one of --link PATH and --socket PATH");
     return options;
 }
 
@@ -152,7 +157,8 @@ void logLine(bool enabled, const char* direction, const std::string& bytes) {
             shown += hex;
         } else shown += static_cast<char>(c);
     }
-    std::fprintf(stderr, "%s %s\n", direction, shown.c_str());
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - kStart).count();
+    std::fprintf(stderr, "%.3f %s %s\n", seconds, direction, shown.c_str());
 }
 
 void sleepUnlessStopped(int ms) {
@@ -221,9 +227,11 @@ int run(const Options& options) {
 
     installStopHandlers();
     std::string error;
-    std::optional<DeviceLine> line = DeviceLine::open(options.link, error);
+    std::optional<DeviceLine> line =
+        options.socket.empty() ? DeviceLine::open(options.link, error) : DeviceLine::listen(options.socket, error);
     if (!line) fail(error);
-    std::printf("sorvanite-device: serving %s at %s\n", line->portPath().c_str(), options.link.c_str());
+    std::printf("sorvanite-device: serving %s at %s\n", line->portPath().c_str(),
+                options.socket.empty() ? options.link.c_str() : options.socket.c_str());
     std::fflush(stdout);
 
     std::size_t nextAnswer = 0;
