@@ -125,6 +125,20 @@ TEST_F(EmulatorTest, DevicesMateComesWithItsMove) {
     EXPECT_EQ(output, (std::vector<std::string>{"1. ... d8h4", "0-1 {Black mates}"}));
 }
 
+TEST_F(EmulatorTest, DoctorTalksToTheDevice) {
+    startChessDevice();
+    auto doctor = startDoctor({"--talk"});
+    ExitStatus status = doctor->finish({}, 20s);
+    EXPECT_EQ(status.code, 0);
+    EXPECT_NE(doctor->output().find("sending: NEW 120 12 b\\r\nanswer:  OK\\r\nverdict:    the port is usable\n"),
+              std::string::npos)
+        << doctor->output();
+    // The device took it as a game start: it answers moves now.
+    std::vector<std::string> output = play("e2e4\nquit\n");
+    ASSERT_EQ(output.size(), 1u);
+    EXPECT_TRUE(isNumberedMove(output[0], 1)) << output[0];
+}
+
 TEST_F(EmulatorTest, ScriptedTrickleAndFlowControl) {
     startScriptedDevice(
         "# one answer a line\n"
