@@ -40,6 +40,9 @@ struct PortOpenResult {
 // what it accepted.
 PortOpenResult openSerialPort(const char* path);
 
+// Whether `errorCode` says that another program holds the port.
+bool isPortHeldError(int errorCode);
+
 // The exit status that reports a failed open with `errorCode`; never 0.
 int exitStatusForOpenError(int errorCode);
 

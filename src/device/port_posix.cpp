@@ -173,6 +173,8 @@ PortOpenResult openSerialPort(const char* path) {
     return {std::make_unique<PosixPort>(fd), 0};
 }
 
+bool isPortHeldError(int errorCode) { return errorCode == EBUSY; }
+
 int exitStatusForOpenError(int errorCode) {
     // errno values fit an exit status; anything that would not, or would read
     // as success, becomes 1.

@@ -96,6 +96,10 @@ PortOpenResult openSerialPort(const char* path) {
     return {std::make_unique<Win32Port>(handle), 0};
 }
 
+bool isPortHeldError(int errorCode) {
+    return errorCode == ERROR_ACCESS_DENIED || errorCode == ERROR_SHARING_VIOLATION;
+}
+
 int exitStatusForOpenError(int errorCode) { return errorCode != 0 ? errorCode : 1; }
 
 }  // namespace sorvanite

@@ -5,11 +5,13 @@
 #   2. a person against the device as Black and 3. as White, moves typed into
 #      XBoard's own move box with xdotool, each with a move the device refuses;
 #   4. and 5. a finished game in each of those modes, from a set-up position.
-# usage: xboard_games.sh BRIDGE EMULATOR GAME_CHECK ARTIFACT_DIR
-# BRIDGE opens "com1" in its working directory. Leaves PGNs, transcripts and
-# screenshots in ARTIFACT_DIR.
+#   6. and 7. sorvanite-cecp2 in XBoard's own protocol 2, as White and as Black,
+#      against fairymax to a result.
+# usage: xboard_games.sh BRIDGE CECP2 EMULATOR GAME_CHECK ARTIFACT_DIR
+# BRIDGE and CECP2 open "com1" in their working directory. Leaves PGNs,
+# transcripts and screenshots in ARTIFACT_DIR.
 set -euo pipefail
-bridge=$1 emulator=$2 check=$3 out=$4
+bridge=$1 cecp2=$2 emulator=$3 check=$4 out=$5
 
 for tool in xboard Xvfb xdpyinfo xdotool fairymax stockfish import; do
     if ! PATH=/usr/games:$PATH command -v "$tool" >/dev/null; then
@@ -161,18 +163,24 @@ play_to_mate() {
     end_gui_game "$dir" --fen "$fen"
 }
 
+# machine_game DIR COLOUR XBOARD_ARGS...: the device (playing COLOUR, w or b)
+# against fairymax in XBoard, to a result.
+machine_game() {
+    local dir=$1 colour=$2; shift 2
+    start_device "$dir" --skill 3 --movetime 50
+    timeout 300 env --default-signal=INT xboard -saveSettingsOnExit false -startupMessage "" "$@" \
+        -mm -tc 0:20 -inc 0 -adjudicateDrawMoves 50 -autoflag -sgf "$dir/game.pgn" -xexit -noGUI \
+        >"$dir/xboard.out" 2>&1 || fail "XBoard did not finish the game: $(tail -5 "$dir/xboard.out")"
+    kill "$device_pid"
+    ended_in_order "$dir"
+    "$check" "$dir/zormlog.txt" "$dir/game.pgn" || fail "$dir: the game does not check out"
+    grep -a -q "^ --> NEW [0-9-]* [0-9-]* $colour" "$dir/zormlog.txt" || fail "$dir: the device did not play $colour"
+    cat "$dir/game.pgn"
+}
+
 echo "== 1. the bridge (device, White) against fairymax"
 dir=$out/two-engine
-start_device "$dir" --skill 3 --movetime 50
-timeout 300 env --default-signal=INT xboard -fcp "$bridge" -firstProtocolVersion 1 -saveSettingsOnExit false \
-    -startupMessage "" -fd "$dir" -scp fairymax -mm -tc 0:20 -inc 0 -adjudicateDrawMoves 50 -autoflag \
-    -sgf "$dir/game.pgn" -xexit -noGUI >"$dir/xboard.out" 2>&1 \
-    || fail "XBoard did not finish the game: $(tail -5 "$dir/xboard.out")"
-kill "$device_pid"
-ended_in_order "$dir"
-"$check" "$dir/zormlog.txt" "$dir/game.pgn" || fail "two-engine game"
-grep -a -q '^ --> NEW [0-9-]* [0-9-]* w' "$dir/zormlog.txt" || fail "the device did not play White"
-cat "$dir/game.pgn"
+machine_game "$dir" w -fcp "$bridge" -firstProtocolVersion 1 -fd "$dir" -scp fairymax
 
 echo "== 2. a person (White) against the device as Black"
 dir=$out/device-black
@@ -211,5 +219,13 @@ play_to_mate device-black-mates "rnbqkbnr/pppp1ppp/8/4p3/8/5P2/PPPPP1PP/RNBQKBNR
 echo "== 5. the person (Black) mates the device"
 # White's only move is Bf1, then Rxf1#.
 play_to_mate device-white-mated "4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1" e1f1 -mode MachineWhite
+
+echo "== 6. protocol 2: sorvanite-cecp2 (device, White) against fairymax"
+dir=$out/cecp2-white
+machine_game "$dir" w -fcp "$cecp2" -fd "$dir" -scp fairymax
+
+echo "== 7. protocol 2: fairymax against sorvanite-cecp2 (device, Black)"
+dir=$out/cecp2-black
+machine_game "$dir" b -fcp fairymax -scp "$cecp2" -sd "$dir"
 
 echo "xboard_games: all games played; artifacts in $out"

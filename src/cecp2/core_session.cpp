@@ -1,0 +1,33 @@
+#include "cecp2/core_session.h"
+
+#include <algorithm>
+
+#include "device/termination.h"
+#include "session/command_table.h"
+
+namespace sorvanite::cecp2 {
+
+CoreSession::CoreSession(Port& port, Transcript& transcript)
+    : transcript_(transcript),
+      frontEnd_(unusedInput_, replies_, transcript),
+      device_(port, transcript),
+      session_{SessionState{}, frontEnd_, device_} {}
+
+std::vector<std::string> CoreSession::send(std::string_view line) {
+    // Asked to end: no new exchange with the device.
+    if (terminationRequested()) return {};
+    FrontEndLine text;
+    std::size_t length = std::min(line.size(), kFrontEndLineSize - 1);
+    line.copy(text, length);
+    text[length] = '\0';
+    transcript_.record({"==> ", {text, length}, "\r\n"});
+    dispatchCommand(session_, text);
+
+    std::vector<std::string> replies;
+    std::istringstream written(replies_.str());
+    for (std::string reply; std::getline(written, reply);) replies.push_back(reply);
+    replies_.str({});
+    return replies;
+}
+
+}  // namespace sorvanite::cecp2

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <sstream>
+
+#include "cecp2/protocol2.h"
+#include "session/session.h"
+
+namespace sorvanite::cecp2 {
+
+// The bridge's own command table, move relay, port and transcript, driven a
+// line at a time: the transcript holds exactly the bridge's records, with
+// these lines as its "==> " records.
+class CoreSession final : public Core {
+public:
+    CoreSession(Port& port, Transcript& transcript);
+    std::vector<std::string> send(std::string_view line) override;
+
+private:
+    Transcript& transcript_;
+    std::istringstream unusedInput_;
+    std::ostringstream replies_;
+    FrontEnd frontEnd_;
+    DeviceChannel device_;
+    Session session_;
+};
+
+}  // namespace sorvanite::cecp2
