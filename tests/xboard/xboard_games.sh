@@ -228,4 +228,71 @@ echo "== 7. protocol 2: fairymax against sorvanite-cecp2 (device, Black)"
 dir=$out/cecp2-black
 machine_game "$dir" b -fcp fairymax -scp "$cecp2" -sd "$dir"
 
+# gnome-chess, with a scratch configuration naming sorvanite-cecp2 as its
+# engine, and moves made by clicking its board. The device answers from a
+# script, so that every click is a legal move.
+# gnome_chess_game NAME PLAY_AS SCRIPT MOVE...
+gnome_chess_game() {
+    local name=$1 play_as=$2 script=$3; shift 3
+    local dir=$out/$name config=$out/$name/config
+    mkdir -p "$dir" "$config/gnome-chess" "$config/glib-2.0/settings"
+    printf '%b' "$script" >"$dir/script.txt"
+    start_device "$dir" --script "$dir/script.txt"
+    printf '[Sorvanite]\nprotocol=cecp\nbinary=%s\n' "$cecp2" >"$config/gnome-chess/engines.conf"
+    printf "[org/gnome/Chess]\nopponent='Sorvanite'\nplay-as='%s'\n" "$play_as" >"$config/glib-2.0/settings/keyfile"
+    # Its own data directory too: gnome-chess resumes the game it saved there.
+    (cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 \
+        dbus-run-session -- gnome-chess >"$dir/gnome-chess.out" 2>&1) &
+    local gc=$!
+    pids+=($gc)
+    # The person's side is at the bottom of the board.
+    local window
+    for _ in $(seq 100); do window=$(xdotool search --onlyvisible --name 'to Move' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
+    [ -n "$window" ] || fail "$name: no gnome-chess window"
+    local to_move=White
+    [ "$play_as" = black ] && to_move=Black
+    for move in "$@"; do
+        wait_title "$window" "$to_move to Move"
+        click_square "$window" "$play_as" "${move:0:2}"
+        click_square "$window" "$play_as" "${move:2:2}"
+    done
+    wait_title "$window" "$to_move to Move"
+    import -window "$window" "$out/$name.png"
+    # Quit as a person would; the engine then ends its run.
+    xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
+    for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
+    kill "$gc" 2>/dev/null || true
+    wait "$gc" 2>/dev/null || true
+    kill "$device_pid"
+    local moves
+    moves=$(grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$dir/zormlog.txt" || true)
+    [ "$moves" -ge 5 ] || fail "$name: $moves device moves, not 5: $(cat "$dir/zormlog.txt")"
+    tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' || fail "$name: the run did not end in order"
+    if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$name: gnome-chess is confused"; fi
+    echo "$name: $moves device moves"
+}
+
+wait_title() {
+    for _ in $(seq 150); do [ "$(xdotool getwindowname "$1" 2>/dev/null)" = "$2" ] && return; sleep 0.1; done
+    fail "gnome-chess never showed '$2', but '$(xdotool getwindowname "$1")'"
+}
+
+# click_square WINDOW PLAY_AS SQUARE: the board fills the middle of the
+# window, 8 squares of 48 pixels from (158, 83) at its default size.
+click_square() {
+    local file=$(( $(printf '%d' "'${3:0:1}") - 97 )) rank=$(( ${3:1:1} - 1 ))
+    if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
+    xdotool mousemove --window "$1" $(( 158 + file * 48 + 24 )) $(( 83 + rank * 48 + 24 )) click 1
+    sleep 0.3
+}
+
+if command -v gnome-chess >/dev/null && command -v dbus-run-session >/dev/null; then
+    echo "== 8. gnome-chess: a person (White) against sorvanite-cecp2 (device, Black)"
+    gnome_chess_game gnome-chess-black white 'OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n' e2e4 g1f3 d2d4 f3d4 b1c3
+    echo "== 9. gnome-chess: sorvanite-cecp2 (device, White) opens against a person"
+    gnome_chess_game gnome-chess-white black 'd2d4\nc2c4\nb1c3\ng1f3\ne2e3\n' g8f6 e7e6 f8b4 e8g8
+else
+    echo "xboard_games: gnome-chess is not installed; its games are not played (apt-get install gnome-chess)"
+fi
+
 echo "xboard_games: all games played; artifacts in $out"
