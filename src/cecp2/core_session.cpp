@@ -14,13 +14,14 @@ CoreSession::CoreSession(Port& port, Transcript& transcript)
       session_{SessionState{}, frontEnd_, device_} {}
 
 std::vector<std::string> CoreSession::send(std::string_view line) {
-    // Asked to end: no new exchange with the device.
-    if (terminationRequested()) return {};
     FrontEndLine text;
     std::size_t length = std::min(line.size(), kFrontEndLineSize - 1);
     line.copy(text, length);
     text[length] = '\0';
     transcript_.record({"==> ", {text, length}, "\r\n"});
+    // Once the run is asked to end, lines are recorded but not acted on: no
+    // new exchange with the device.
+    if (terminationRequested()) return {};
     dispatchCommand(session_, text);
 
     std::vector<std::string> replies;

@@ -97,6 +97,10 @@ std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
     return startProgram(SORVANITE_E2E_BRIDGE, "SORVANITE_E2E_WINE_BRIDGE", {}, prepare);
 }
 
+std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)()) {
+    return startProgram(SORVANITE_E2E_CECP2, "SORVANITE_E2E_WINE_CECP2", {}, prepare);
+}
+
 std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {
     return startProgram(SORVANITE_E2E_DOCTOR, "SORVANITE_E2E_WINE_DOCTOR", args, prepare);
 }

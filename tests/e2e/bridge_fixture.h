@@ -30,8 +30,9 @@ protected:
 
     std::filesystem::path dir() const { return dir_; }
     std::string transcript() const;
-    // The bridge, or sorvanite-doctor, built for the port "com1".
+    // The bridge, sorvanite-cecp2 or sorvanite-doctor, built for the port "com1".
     std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr);
+    std::unique_ptr<ChildProcess> startCecp2(void (*prepare)() = nullptr);
     std::unique_ptr<ChildProcess> startDoctor(const std::vector<std::string>& args, void (*prepare)() = nullptr);
 
 private:
