@@ -1,45 +1,27 @@
 // sorvanite-cecp2: the chess device for GUIs that speak version 2 of the
 // engine protocol, through the bridge's own core.
-#include <chrono>
-#include <istream>
-#include <ostream>
-#include <thread>
-
 #include "cecp2/core_session.h"
 #include "cecp2/protocol2.h"
-#include "session/console.h"
-#include "session/standard_streams.h"
+#include "session/bridge.h"
 
 using namespace sorvanite;
 
-int main() {
-    prepareConsole();
-    PortOpenResult opened = openSerialPort(SORVANITE_PORT_PATH);
-    // GUIs such as Knights start the next engine before the last has quit:
-    // give that one two seconds to let go of the port.
-    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!opened.port && isPortHeldError(opened.errorCode) && std::chrono::steady_clock::now() < giveUp) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        opened = openSerialPort(SORVANITE_PORT_PATH);
-    }
-    if (!opened.port) return exitStatusForOpenError(opened.errorCode);
+namespace {
 
-    Transcript transcript = openTranscript();
-    StandardInputBuffer inputBuffer;
-    StandardOutputBuffer outputBuffer;
-    std::istream input(&inputBuffer);
-    std::ostream output(&outputBuffer);
+void runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
     Transcript unrecorded;  // the GUI's own lines are not the bridge's records
     FrontEnd gui(input, output, unrecorded);
-    cecp2::CoreSession core(*opened.port, transcript);
+    cecp2::CoreSession core(port, transcript);
     cecp2::Protocol2 protocol(core);
-
     FrontEndLine line;
     while (!protocol.quitRequested() && gui.readFrontEndLine(line)) {
         for (const std::string& reply : protocol.handle(line)) gui.sendToFrontEnd(reply);
     }
     output.flush();
-    transcript.close();
-    opened.port.reset();
-    return 0;
 }
+
+}  // namespace
+
+// GUIs such as Knights start the next engine before the last has quit: give
+// that one two seconds to let go of the port.
+int main() { return runOnStandardStreams(SORVANITE_PORT_PATH, runProtocol2, 2000); }

@@ -1,8 +1,10 @@
 #include "session/bridge.h"
 
+#include <chrono>
 #include <cstring>
 #include <istream>
 #include <ostream>
+#include <thread>
 
 #include "device/termination.h"
 #include "session/command_table.h"
@@ -31,9 +33,14 @@ void runCommandLoop(std::istream& input, std::ostream& output, Port& port, Trans
     output.flush();
 }
 
-int runBridge(const char* portPath) {
+int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPortWaitMs) {
     prepareConsole();
     PortOpenResult opened = openSerialPort(portPath);
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(heldPortWaitMs);
+    while (!opened.port && isPortHeldError(opened.errorCode) && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        opened = openSerialPort(portPath);
+    }
     if (!opened.port) return exitStatusForOpenError(opened.errorCode);
 
     Transcript transcript = openTranscript();
@@ -41,7 +48,7 @@ int runBridge(const char* portPath) {
     StandardOutputBuffer outputBuffer;
     std::istream input(&inputBuffer);
     std::ostream output(&outputBuffer);
-    runCommandLoop(input, output, *opened.port, transcript);
+    session(input, output, *opened.port, transcript);
     transcript.close();
     opened.port.reset();
     return 0;

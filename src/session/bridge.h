@@ -12,9 +12,15 @@ namespace sorvanite {
 // end of its input.
 void runCommandLoop(std::istream& input, std::ostream& output, Port& port, Transcript& transcript);
 
-// The whole program: opens the device at `portPath` and the transcript, runs
-// the command loop on the standard streams, closes both. Returns the process's
-// exit status.
-int runBridge(const char* portPath);
+using SessionRunner = void (*)(std::istream& input, std::ostream& output, Port& port, Transcript& transcript);
+
+// A whole program: opens the device at `portPath` and the transcript, runs
+// `session` on the standard streams, closes both. A port that another program
+// holds is tried again for up to `heldPortWaitMs`. Returns the process's exit
+// status.
+int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPortWaitMs = 0);
+
+// The bridge: the command loop, on a port that must be free at once.
+inline int runBridge(const char* portPath) { return runOnStandardStreams(portPath, runCommandLoop); }
 
 }  // namespace sorvanite
