@@ -1,5 +1,6 @@
 #include "e2e/bridge_fixture.h"
 
+#include <grp.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -66,6 +67,28 @@ void BridgeTest::SetUp() {
     std::filesystem::create_symlink(device.portPath(), portLinkPath(dir()));
 }
 
+void asOrdinaryUser() {
+    if (::getuid() != 0) return;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
+}
+
+void ScratchDirTest::openUpForOrdinaryUser() {
+    if (::getuid() != 0) return;
+    namespace fs = std::filesystem;
+    fs::path place = fs::temp_directory_path() / ("sorvanite-e2e-" + dir_.filename().string());
+    fs::remove_all(place);
+    fs::create_directories(place / "bin");
+    for (const auto& entry : fs::directory_iterator(dir_)) fs::rename(entry.path(), place / entry.path().filename());
+    fs::remove_all(dir_);
+    dir_ = place;
+    fs::permissions(dir_, fs::perms::all);
+    for (std::string* program : {&bridge_, &doctor_}) {
+        fs::path copy = dir_ / "bin" / fs::path(*program).filename();
+        fs::copy_file(*program, copy);
+        *program = copy.string();
+    }
+}
+
 void ScratchDirTest::TearDown() {
     // Keep the scratch directory of a failed test for a look at its transcript.
     if (!HasFailure()) std::filesystem::remove_all(dir_);
@@ -73,7 +96,7 @@ void ScratchDirTest::TearDown() {
 
 std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
-std::unique_ptr<ChildProcess> ScratchDirTest::startProgram(const char* program, const char* windowsProgramVariable,
+std::unique_ptr<ChildProcess> ScratchDirTest::startProgram(const std::string& program, const char* windowsProgramVariable,
                                                          const std::vector<std::string>& args, void (*prepare)()) {
     std::vector<std::string> argv;
     if (!underWine()) {
@@ -94,7 +117,7 @@ std::unique_ptr<ChildProcess> ScratchDirTest::startProgram(const char* program, 
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
-    return startProgram(SORVANITE_E2E_BRIDGE, "SORVANITE_E2E_WINE_BRIDGE", {}, prepare);
+    return startProgram(bridge_, "SORVANITE_E2E_WINE_BRIDGE", {}, prepare);
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)()) {
@@ -102,7 +125,7 @@ std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)()) {
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {
-    return startProgram(SORVANITE_E2E_DOCTOR, "SORVANITE_E2E_WINE_DOCTOR", args, prepare);
+    return startProgram(doctor_, "SORVANITE_E2E_WINE_DOCTOR", args, prepare);
 }
 
 RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {

@@ -29,6 +29,12 @@ protected:
     void TearDown() override;
 
     std::filesystem::path dir() const { return dir_; }
+
+    // Run as root, moves the scratch directory and copies of the programs to
+    // a place an ordinary user can reach and write (the build tree may lie
+    // below a directory only root may enter), for tests that run them as
+    // "nobody" through asOrdinaryUser.
+    void openUpForOrdinaryUser();
     std::string transcript() const;
     // The bridge, sorvanite-cecp2 or sorvanite-doctor, built for the port "com1".
     std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr);
@@ -36,9 +42,11 @@ protected:
     std::unique_ptr<ChildProcess> startDoctor(const std::vector<std::string>& args, void (*prepare)() = nullptr);
 
 private:
-    std::unique_ptr<ChildProcess> startProgram(const char* program, const char* windowsProgramVariable,
+    std::unique_ptr<ChildProcess> startProgram(const std::string& program, const char* windowsProgramVariable,
                                                const std::vector<std::string>& args, void (*prepare)());
     std::filesystem::path dir_;
+    std::string bridge_ = SORVANITE_E2E_BRIDGE;
+    std::string doctor_ = SORVANITE_E2E_DOCTOR;
 };
 
 // A scratch directory whose "com1" is a pseudo-terminal the test plays the
@@ -62,6 +70,11 @@ bool underWine();
 std::filesystem::path portLinkPath(const std::filesystem::path& scratchDir);
 
 std::string readFile(const std::filesystem::path& path);
+
+// For a child about to run a program: drops to "nobody" when the tests run
+// as root, who passes every permission and exclusive-open check that an
+// ordinary user meets.
+void asOrdinaryUser();
 
 // CPU time the process has used so far, in seconds.
 double cpuSeconds(pid_t pid);

@@ -13,13 +13,6 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Runs as "nobody" when the tests run as root, who passes every permission
-// and exclusive-open check that an ordinary user meets.
-void asOrdinaryUser() {
-    if (::getuid() != 0) return;
-    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
-}
-
 class DoctorTest : public BridgeTest {
 protected:
     void SetUp() override {
@@ -86,6 +79,7 @@ TEST_F(DoctorTest, MissingPort) {
 
 TEST_F(DoctorTest, PortHeldByABridgeNamesIt) {
     if (underWine()) GTEST_SKIP() << "Wine does not enforce exclusive opens of a serial port";
+    openUpForOrdinaryUser();
     auto bridge = start();
     ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
     // As root the bridge's lock keeps the doctor out; as an ordinary user its
@@ -105,6 +99,7 @@ TEST_F(DoctorTest, PortHeldByABridgeNamesIt) {
 TEST_F(DoctorTest, OrdinaryUserWithoutPermissionIsToldTheGroup) {
     if (underWine()) GTEST_SKIP() << "POSIX permissions";
     if (::getuid() != 0) GTEST_SKIP() << "needs root to set up the port's owner";
+    openUpForOrdinaryUser();
     ASSERT_EQ(::chown(device.portPath().c_str(), 0, 20), 0);  // group dialout, as a real port
     ASSERT_EQ(::chmod(device.portPath().c_str(), 0660), 0);
     ExitStatus status = diagnose({}, asOrdinaryUser);

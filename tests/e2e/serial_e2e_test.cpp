@@ -1,5 +1,4 @@
 // The serial side of the bridge, on the real binary and a pseudo-terminal.
-#include <grp.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -145,16 +144,13 @@ TEST_F(BridgeTest, AnOrdinaryUserRunsTheBridgeTwiceInARow) {
     if (underWine()) GTEST_SKIP() << "POSIX users";
     // Root ignores the exclusive flag of a terminal, so drop to "nobody",
     // who needs the port and the scratch directory opened up.
+    openUpForOrdinaryUser();
     if (::getuid() == 0) {
         ASSERT_EQ(::chmod(device.portPath().c_str(), 0666), 0);
-        ASSERT_EQ(::chmod(dir().c_str(), 0777), 0);
     }
     for (int run = 0; run < 2; ++run) {
         ScriptedDevice scripted(device, {{"e7e5\r"}});
-        auto bridge = start(+[] {
-            if (::getuid() != 0) return;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
-        });
+        auto bridge = start(asOrdinaryUser);
         ExitStatus status = bridge->finish("e2e4\nquit\n");
         EXPECT_TRUE(status.exited);
         EXPECT_EQ(status.code, 0) << "run " << run;
