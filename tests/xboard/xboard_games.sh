@@ -295,4 +295,119 @@ else
     echo "xboard_games: gnome-chess is not installed; its games are not played (apt-get install gnome-chess)"
 fi
 
+# PyChess, with sorvanite-cecp2 added to its engines and its book moves off
+# (it would play them for the engine itself and then set the position up,
+# which the device cannot follow). Moves are clicked on its board; the
+# device answers from a script.
+# pychess_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+pychess_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name home=$out/$name/home
+    mkdir -p "$home/.config/pychess"
+    printf '%b' "$script" >"$dir/script.txt"
+    start_device "$dir" --script "$dir/script.txt"
+    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$dir" "$cecp2" >"$dir/engine.sh"
+    chmod +x "$dir/engine.sh"
+    printf '[{"command": "%s", "name": "sorvanite-cecp2", "protocol": "xboard", "recheck": true}]\n' \
+        "$dir/engine.sh" >"$home/.config/pychess/engines.json"
+    # First start: PyChess checks the engine and writes its settings; then
+    # they are set to open a game against it.
+    start_pychess "$dir" "$home"
+    sleep 8
+    stop_pychess
+    python3 - "$home/.config/pychess" <<'PY' || fail "$name: PyChess did not keep the engine"
+import configparser, json, sys
+folder = sys.argv[1]
+names = [engine["name"] for engine in json.load(open(folder + "/engines.json"))]
+config = configparser.ConfigParser()
+config.read(folder + "/config")
+general = config["General"]
+general["newgametasker_playercombo"] = str(names.index("sorvanite-cecp2") + 1)  # 0 is a person
+general["book_depth_max"] = "0"
+general["show_tip_at_startup"] = "False"
+general["dont_show_externals_at_startup"] = "True"
+with open(folder + "/config", "w") as out:
+    config.write(out)
+PY
+    start_pychess "$dir" "$home"
+    local window
+    for _ in $(seq 100); do window=$(xdotool search --onlyvisible --name '^Welcome - PyChess$' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
+    [ -n "$window" ] || fail "$name: no PyChess window"
+    sleep 2
+    if [ "$colour" = black ]; then
+        xdotool mousemove --window "$window" 234 232 click 1; sleep 0.7
+        xdotool mousemove --window "$window" 193 264 click 1; sleep 0.7
+    fi
+    # Start Game; it takes no clicks while PyChess still checks its engines.
+    local started=
+    for _ in $(seq 10); do
+        xdotool mousemove --window "$window" 208 340 click 1
+        for _ in $(seq 40); do
+            if xdotool search --onlyvisible --name 'sorvanite-cecp2.* - PyChess$' >/dev/null 2>&1; then
+                started=yes
+                break 2
+            fi
+            sleep 0.1
+        done
+    done
+    [ -n "$started" ] || fail "$name: PyChess did not start the game"
+    local expected=0
+    [ "$colour" = black ] && expected=1
+    for move in "$@"; do
+        wait_device_moves "$dir" "$expected"
+        sleep 1  # PyChess shows the device's move before it takes the person's
+        pychess_click "$window" "$colour" "${move:0:2}"
+        pychess_click "$window" "$colour" "${move:2:2}"
+        expected=$((expected + 1))
+    done
+    wait_device_moves "$dir" "$expected"
+    import -window "$window" "$out/$name.png"
+    stop_pychess
+    for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
+    kill "$device_pid"
+    tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' || fail "$name: the run did not end in order"
+    echo "$name: $expected device moves"
+}
+
+start_pychess() {
+    (cd "$1" && exec env HOME="$2" PATH=/usr/bin:/bin GDK_BACKEND=x11 \
+        dbus-run-session -- /usr/games/pychess >>"$1/pychess.out" 2>&1) &
+    pids+=($!)
+}
+
+stop_pychess() {
+    pkill -f /usr/games/pychess 2>/dev/null || true
+    for _ in $(seq 50); do pgrep -f /usr/games/pychess >/dev/null || return 0; sleep 0.1; done
+    pkill -KILL -f /usr/games/pychess 2>/dev/null || true
+}
+
+# wait_device_moves DIR N: the device has made N moves.
+wait_device_moves() {
+    local count
+    for _ in $(seq 200); do
+        count=$(grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true)
+        [ "${count:-0}" -ge "$2" ] && return
+        sleep 0.1
+    done
+    fail "$1: expected $2 device moves, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
+}
+
+# pychess_click WINDOW COLOUR SQUARE: its board, 39-pixel squares, a1 at
+# (84, 452) in the window from White's side.
+pychess_click() {
+    local file=$(( $(printf '%d' "'${3:0:1}") - 97 )) rank=$(( ${3:1:1} - 1 ))
+    if [ "$2" = black ]; then file=$(( 7 - file )); rank=$(( 7 - rank )); fi
+    xdotool mousemove --window "$1" $(( 84 + file * 39 )) $(( 452 - rank * 39 )) click 1
+    sleep 0.4
+}
+
+if [ -x /usr/games/pychess ] && command -v dbus-run-session >/dev/null; then
+    echo "== 10. PyChess: a person (White) against sorvanite-cecp2 (device, Black)"
+    pychess_game pychess-black white 'OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n' e2e4 g1f3 d2d4 f3d4 b1c3
+    echo "== 11. PyChess: sorvanite-cecp2 (device, White) opens against a person"
+    pychess_game pychess-white black 'd2d4\nc2c4\nb1c3\ng1f3\ne2e3\n' g8f6 e7e6 f8b4 e8g8
+else
+    echo "xboard_games: PyChess is not installed; its games are not played (apt-get install pychess)"
+fi
+
 echo "xboard_games: all games played; artifacts in $out"
