@@ -241,7 +241,7 @@ gnome_chess_game() {
     printf '[Sorvanite]\nprotocol=cecp\nbinary=%s\n' "$cecp2" >"$config/gnome-chess/engines.conf"
     printf "[org/gnome/Chess]\nopponent='Sorvanite'\nplay-as='%s'\n" "$play_as" >"$config/glib-2.0/settings/keyfile"
     # Its own data directory too: gnome-chess resumes the game it saved there.
-    (cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 \
+    (cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
         dbus-run-session -- gnome-chess >"$dir/gnome-chess.out" 2>&1) &
     local gc=$!
     pids+=($gc)
@@ -261,7 +261,8 @@ gnome_chess_game() {
     # Quit as a person would; the engine then ends its run.
     xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
     for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
-    kill "$gc" 2>/dev/null || true
+    # Ending gnome-chess lets dbus-run-session end its bus too.
+    pkill -x gnome-chess 2>/dev/null || true
     wait "$gc" 2>/dev/null || true
     kill "$device_pid"
     local moves
@@ -370,15 +371,19 @@ PY
 }
 
 start_pychess() {
-    (cd "$1" && exec env HOME="$2" PATH=/usr/bin:/bin GDK_BACKEND=x11 \
+    (cd "$1" && exec env HOME="$2" PATH=/usr/bin:/bin GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
         dbus-run-session -- /usr/games/pychess >>"$1/pychess.out" 2>&1) &
     pids+=($!)
 }
 
+# Ends PyChess itself, not the dbus-run-session around it, which then ends
+# its bus as well.
 stop_pychess() {
-    pkill -f /usr/games/pychess 2>/dev/null || true
-    for _ in $(seq 50); do pgrep -f /usr/games/pychess >/dev/null || return 0; sleep 0.1; done
-    pkill -KILL -f /usr/games/pychess 2>/dev/null || true
+    local pychess='python3[^ ]* /usr/games/pychess'
+    pkill -f "$pychess" 2>/dev/null || true
+    for _ in $(seq 50); do pgrep -f "$pychess" >/dev/null || break; sleep 0.1; done
+    pkill -KILL -f "$pychess" 2>/dev/null || true
+    for _ in $(seq 50); do pgrep -f 'dbus-run-session -- /usr/games/pychess' >/dev/null || return 0; sleep 0.1; done
 }
 
 # wait_device_moves DIR N: the device has made N moves.
