@@ -415,4 +415,75 @@ else
     echo "xboard_games: PyChess is not installed; its games are not played (apt-get install pychess)"
 fi
 
+# DreamChess, started with sorvanite-cecp2 as its engine; it gives no clock.
+# Its board is drawn in perspective: squares are clicked where they appear.
+# dreamchess_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+dreamchess_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name
+    mkdir -p "$dir/home"
+    printf '%b' "$script" >"$dir/script.txt"
+    start_device "$dir" --script "$dir/script.txt"
+    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$dir" "$cecp2" >"$dir/engine.sh"
+    chmod +x "$dir/engine.sh"
+    (cd "$dir" && exec env HOME="$dir/home" SDL_AUDIODRIVER=dummy \
+        dreamchess -W 800 -H 600 -1 "$dir/engine.sh" >"$dir/dreamchess.out" 2>&1) &
+    pids+=($!)
+    local window
+    for _ in $(seq 100); do window=$(xdotool search --onlyvisible --name '^DreamChess$' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
+    [ -n "$window" ] || fail "$name: no DreamChess window"
+    sleep 3
+    xdotool key --window "$window" Return                                 # New Game..
+    sleep 1.5
+    [ "$colour" = black ] && { dreamchess_click "$window" 560 371; sleep 1; }  # Players: CPU vs. Human
+    dreamchess_click "$window" 399 450                                     # Start Game
+    local expected=0
+    [ "$colour" = black ] && expected=1
+    for move in "$@"; do
+        wait_device_moves "$dir" "$expected"
+        sleep 1.5  # the device's piece glides to its square first
+        dreamchess_square "$window" "$colour" "${move:0:2}"
+        dreamchess_square "$window" "$colour" "${move:2:2}"
+        expected=$((expected + 1))
+    done
+    wait_device_moves "$dir" "$expected"
+    import -window "$window" "$out/$name.png"
+    pkill -x dreamchess 2>/dev/null || true
+    for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
+    kill "$device_pid"
+    tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' || fail "$name: the run did not end in order"
+    echo "$name: $expected device moves"
+}
+
+# It takes a press and a release, not a bare click.
+dreamchess_click() {
+    xdotool mousemove --window "$1" "$2" "$3"
+    sleep 0.3
+    xdotool mousedown 1
+    sleep 0.1
+    xdotool mouseup 1
+    sleep 0.5
+}
+
+# dreamchess_square WINDOW COLOUR SQUARE: the board's near edge spans 110 to
+# 689 of the 800-pixel-wide window at y 587, its far edge 188 to 627 at y 127;
+# the ranks' rows were measured on screen.
+dreamchess_square() {
+    local file=$(( $(printf '%d' "'${3:0:1}") - 97 )) rank=${3:1:1}
+    if [ "$2" = black ]; then file=$(( 7 - file )); rank=$(( 9 - rank )); fi
+    local rows=(0 549 478 413 357 304 255 208 162)
+    local y=${rows[$rank]}
+    local left=$(( 188 - (y - 127) * 78 / 460 )) right=$(( 627 + (y - 127) * 62 / 460 ))
+    dreamchess_click "$1" $(( left + (2 * file + 1) * (right - left) / 16 )) "$y"
+}
+
+if command -v dreamchess >/dev/null; then
+    echo "== 12. DreamChess: a person (White) against sorvanite-cecp2 (device, Black)"
+    dreamchess_game dreamchess-black white 'OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n' e2e4 g1f3 d2d4 f3d4 b1c3
+    echo "== 13. DreamChess: sorvanite-cecp2 (device, White) opens against a person"
+    dreamchess_game dreamchess-white black 'd2d4\nc2c4\nb1c3\ng1f3\ne2e3\n' g8f6 e7e6 f8b4 e8g8
+else
+    echo "xboard_games: DreamChess is not installed; its games are not played (apt-get install dreamchess)"
+fi
+
 echo "xboard_games: all games played; artifacts in $out"
