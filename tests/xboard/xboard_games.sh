@@ -228,16 +228,67 @@ echo "== 7. protocol 2: fairymax against sorvanite-cecp2 (device, Black)"
 dir=$out/cecp2-black
 machine_game "$dir" b -fcp fairymax -scp "$cecp2" -sd "$dir"
 
+# The other GUIs play sorvanite-cecp2 against a person whose moves are
+# clicked on their boards. The device answers from a script, so that every
+# click is a legal move: as Black it answers 1. e4 2. Nf3 3. d4 4. Nxd4
+# 5. Nc3 with the Najdorf; as White it plays 1. d4 2. c4 3. Nc3 4. Nf3 5. e3
+# against 1... Nf6 2... e6 3... Bb4 4... O-O.
+device_black_script='OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n'
+person_white_moves=(e2e4 g1f3 d2d4 f3d4 b1c3)
+device_white_script='d2d4\nc2c4\nb1c3\ng1f3\ne2e3\n'
+person_black_moves=(g8f6 e7e6 f8b4 e8g8)
+
+# start_gui_device DIR SCRIPT: the scripted device on DIR/com1, and an engine
+# command DIR/engine.sh that runs sorvanite-cecp2 there.
+start_gui_device() {
+    mkdir -p "$1"
+    printf '%b' "$2" >"$1/script.txt"
+    start_device "$1" --script "$1/script.txt"
+    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$1" "$cecp2" >"$1/engine.sh"
+    chmod +x "$1/engine.sh"
+}
+
+# find_window NAME PATTERN: the visible window whose title matches.
+find_window() {
+    local window
+    for _ in $(seq 100); do
+        window=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -1) && [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "$1: no window '$2'"
+    echo "$window"
+}
+
+# end_gui_run DIR NAME: once the GUI is gone, its engine's run must have ended
+# in order; then the device goes too.
+end_gui_run() {
+    for _ in $(seq 50); do tail -c 14 "$1/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
+    kill "$device_pid"
+    tail -c 14 "$1/zormlog.txt" | grep -q 'Session ends' || fail "$2: the run did not end in order"
+}
+
+# file_index SQUARE: 0 for the a-file to 7 for the h-file.
+file_index() { echo $(( $(printf '%d' "'${1:0:1}") - 97 )); }
+
+# wait_device_moves DIR N: the device has made N moves.
+wait_device_moves() {
+    local count
+    for _ in $(seq 200); do
+        count=$(grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true)
+        [ "${count:-0}" -ge "$2" ] && return
+        sleep 0.1
+    done
+    fail "$1: expected $2 device moves, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
+}
+
 # gnome-chess, with a scratch configuration naming sorvanite-cecp2 as its
-# engine, and moves made by clicking its board. The device answers from a
-# script, so that every click is a legal move.
+# engine.
 # gnome_chess_game NAME PLAY_AS SCRIPT MOVE...
 gnome_chess_game() {
     local name=$1 play_as=$2 script=$3; shift 3
     local dir=$out/$name config=$out/$name/config
-    mkdir -p "$dir" "$config/gnome-chess" "$config/glib-2.0/settings"
-    printf '%b' "$script" >"$dir/script.txt"
-    start_device "$dir" --script "$dir/script.txt"
+    start_gui_device "$dir" "$script"
+    mkdir -p "$config/gnome-chess" "$config/glib-2.0/settings"
     printf '[Sorvanite]\nprotocol=cecp\nbinary=%s\n' "$cecp2" >"$config/gnome-chess/engines.conf"
     printf "[org/gnome/Chess]\nopponent='Sorvanite'\nplay-as='%s'\n" "$play_as" >"$config/glib-2.0/settings/keyfile"
     # Its own data directory too: gnome-chess resumes the game it saved there.
@@ -247,8 +298,7 @@ gnome_chess_game() {
     pids+=($gc)
     # The person's side is at the bottom of the board.
     local window
-    for _ in $(seq 100); do window=$(xdotool search --onlyvisible --name 'to Move' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
-    [ -n "$window" ] || fail "$name: no gnome-chess window"
+    window=$(find_window "$name" 'to Move')
     local to_move=White
     [ "$play_as" = black ] && to_move=Black
     for move in "$@"; do
@@ -260,17 +310,13 @@ gnome_chess_game() {
     import -window "$window" "$out/$name.png"
     # Quit as a person would; the engine then ends its run.
     xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
-    for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
+    end_gui_run "$dir" "$name"
     # Ending gnome-chess lets dbus-run-session end its bus too.
     pkill -x gnome-chess 2>/dev/null || true
     wait "$gc" 2>/dev/null || true
-    kill "$device_pid"
-    local moves
-    moves=$(grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$dir/zormlog.txt" || true)
-    [ "$moves" -ge 5 ] || fail "$name: $moves device moves, not 5: $(cat "$dir/zormlog.txt")"
-    tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' || fail "$name: the run did not end in order"
+    wait_device_moves "$dir" 5
     if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$name: gnome-chess is confused"; fi
-    echo "$name: $moves device moves"
+    echo "$name: 5 device moves"
 }
 
 wait_title() {
@@ -281,7 +327,8 @@ wait_title() {
 # click_square WINDOW PLAY_AS SQUARE: the board fills the middle of the
 # window, 8 squares of 48 pixels from (158, 83) at its default size.
 click_square() {
-    local file=$(( $(printf '%d' "'${3:0:1}") - 97 )) rank=$(( ${3:1:1} - 1 ))
+    local file rank=$(( ${3:1:1} - 1 ))
+    file=$(file_index "$3")
     if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
     xdotool mousemove --window "$1" $(( 158 + file * 48 + 24 )) $(( 83 + rank * 48 + 24 )) click 1
     sleep 0.3
@@ -289,26 +336,22 @@ click_square() {
 
 if command -v gnome-chess >/dev/null && command -v dbus-run-session >/dev/null; then
     echo "== 8. gnome-chess: a person (White) against sorvanite-cecp2 (device, Black)"
-    gnome_chess_game gnome-chess-black white 'OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n' e2e4 g1f3 d2d4 f3d4 b1c3
+    gnome_chess_game gnome-chess-black white "$device_black_script" "${person_white_moves[@]}"
     echo "== 9. gnome-chess: sorvanite-cecp2 (device, White) opens against a person"
-    gnome_chess_game gnome-chess-white black 'd2d4\nc2c4\nb1c3\ng1f3\ne2e3\n' g8f6 e7e6 f8b4 e8g8
+    gnome_chess_game gnome-chess-white black "$device_white_script" "${person_black_moves[@]}"
 else
     echo "xboard_games: gnome-chess is not installed; its games are not played (apt-get install gnome-chess)"
 fi
 
 # PyChess, with sorvanite-cecp2 added to its engines and its book moves off
 # (it would play them for the engine itself and then set the position up,
-# which the device cannot follow). Moves are clicked on its board; the
-# device answers from a script.
+# which the device cannot follow).
 # pychess_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
 pychess_game() {
     local name=$1 colour=$2 script=$3; shift 3
     local dir=$out/$name home=$out/$name/home
+    start_gui_device "$dir" "$script"
     mkdir -p "$home/.config/pychess"
-    printf '%b' "$script" >"$dir/script.txt"
-    start_device "$dir" --script "$dir/script.txt"
-    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$dir" "$cecp2" >"$dir/engine.sh"
-    chmod +x "$dir/engine.sh"
     printf '[{"command": "%s", "name": "sorvanite-cecp2", "protocol": "xboard", "recheck": true}]\n' \
         "$dir/engine.sh" >"$home/.config/pychess/engines.json"
     # First start: PyChess checks the engine and writes its settings; then
@@ -332,8 +375,7 @@ with open(folder + "/config", "w") as out:
 PY
     start_pychess "$dir" "$home"
     local window
-    for _ in $(seq 100); do window=$(xdotool search --onlyvisible --name '^Welcome - PyChess$' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
-    [ -n "$window" ] || fail "$name: no PyChess window"
+    window=$(find_window "$name" '^Welcome - PyChess$')
     sleep 2
     if [ "$colour" = black ]; then
         xdotool mousemove --window "$window" 234 232 click 1; sleep 0.7
@@ -364,9 +406,7 @@ PY
     wait_device_moves "$dir" "$expected"
     import -window "$window" "$out/$name.png"
     stop_pychess
-    for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
-    kill "$device_pid"
-    tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' || fail "$name: the run did not end in order"
+    end_gui_run "$dir" "$name"
     echo "$name: $expected device moves"
 }
 
@@ -386,21 +426,11 @@ stop_pychess() {
     for _ in $(seq 50); do pgrep -f 'dbus-run-session -- /usr/games/pychess' >/dev/null || return 0; sleep 0.1; done
 }
 
-# wait_device_moves DIR N: the device has made N moves.
-wait_device_moves() {
-    local count
-    for _ in $(seq 200); do
-        count=$(grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true)
-        [ "${count:-0}" -ge "$2" ] && return
-        sleep 0.1
-    done
-    fail "$1: expected $2 device moves, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
-}
-
 # pychess_click WINDOW COLOUR SQUARE: its board, 39-pixel squares, a1 at
 # (84, 452) in the window from White's side.
 pychess_click() {
-    local file=$(( $(printf '%d' "'${3:0:1}") - 97 )) rank=$(( ${3:1:1} - 1 ))
+    local file rank=$(( ${3:1:1} - 1 ))
+    file=$(file_index "$3")
     if [ "$2" = black ]; then file=$(( 7 - file )); rank=$(( 7 - rank )); fi
     xdotool mousemove --window "$1" $(( 84 + file * 39 )) $(( 452 - rank * 39 )) click 1
     sleep 0.4
@@ -408,9 +438,9 @@ pychess_click() {
 
 if [ -x /usr/games/pychess ] && command -v dbus-run-session >/dev/null; then
     echo "== 10. PyChess: a person (White) against sorvanite-cecp2 (device, Black)"
-    pychess_game pychess-black white 'OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n' e2e4 g1f3 d2d4 f3d4 b1c3
+    pychess_game pychess-black white "$device_black_script" "${person_white_moves[@]}"
     echo "== 11. PyChess: sorvanite-cecp2 (device, White) opens against a person"
-    pychess_game pychess-white black 'd2d4\nc2c4\nb1c3\ng1f3\ne2e3\n' g8f6 e7e6 f8b4 e8g8
+    pychess_game pychess-white black "$device_white_script" "${person_black_moves[@]}"
 else
     echo "xboard_games: PyChess is not installed; its games are not played (apt-get install pychess)"
 fi
@@ -421,17 +451,13 @@ fi
 dreamchess_game() {
     local name=$1 colour=$2 script=$3; shift 3
     local dir=$out/$name
+    start_gui_device "$dir" "$script"
     mkdir -p "$dir/home"
-    printf '%b' "$script" >"$dir/script.txt"
-    start_device "$dir" --script "$dir/script.txt"
-    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$dir" "$cecp2" >"$dir/engine.sh"
-    chmod +x "$dir/engine.sh"
     (cd "$dir" && exec env HOME="$dir/home" SDL_AUDIODRIVER=dummy \
         dreamchess -W 800 -H 600 -1 "$dir/engine.sh" >"$dir/dreamchess.out" 2>&1) &
     pids+=($!)
     local window
-    for _ in $(seq 100); do window=$(xdotool search --onlyvisible --name '^DreamChess$' 2>/dev/null | head -1) && [ -n "$window" ] && break; sleep 0.1; done
-    [ -n "$window" ] || fail "$name: no DreamChess window"
+    window=$(find_window "$name" '^DreamChess$')
     sleep 3
     xdotool key --window "$window" Return                                 # New Game..
     sleep 1.5
@@ -449,9 +475,7 @@ dreamchess_game() {
     wait_device_moves "$dir" "$expected"
     import -window "$window" "$out/$name.png"
     pkill -x dreamchess 2>/dev/null || true
-    for _ in $(seq 50); do tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
-    kill "$device_pid"
-    tail -c 14 "$dir/zormlog.txt" | grep -q 'Session ends' || fail "$name: the run did not end in order"
+    end_gui_run "$dir" "$name"
     echo "$name: $expected device moves"
 }
 
@@ -469,7 +493,8 @@ dreamchess_click() {
 # 689 of the 800-pixel-wide window at y 587, its far edge 188 to 627 at y 127;
 # the ranks' rows were measured on screen.
 dreamchess_square() {
-    local file=$(( $(printf '%d' "'${3:0:1}") - 97 )) rank=${3:1:1}
+    local file rank=${3:1:1}
+    file=$(file_index "$3")
     if [ "$2" = black ]; then file=$(( 7 - file )); rank=$(( 9 - rank )); fi
     local rows=(0 549 478 413 357 304 255 208 162)
     local y=${rows[$rank]}
@@ -479,9 +504,9 @@ dreamchess_square() {
 
 if command -v dreamchess >/dev/null; then
     echo "== 12. DreamChess: a person (White) against sorvanite-cecp2 (device, Black)"
-    dreamchess_game dreamchess-black white 'OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n' e2e4 g1f3 d2d4 f3d4 b1c3
+    dreamchess_game dreamchess-black white "$device_black_script" "${person_white_moves[@]}"
     echo "== 13. DreamChess: sorvanite-cecp2 (device, White) opens against a person"
-    dreamchess_game dreamchess-white black 'd2d4\nc2c4\nb1c3\ng1f3\ne2e3\n' g8f6 e7e6 f8b4 e8g8
+    dreamchess_game dreamchess-white black "$device_white_script" "${person_black_moves[@]}"
 else
     echo "xboard_games: DreamChess is not installed; its games are not played (apt-get install dreamchess)"
 fi
