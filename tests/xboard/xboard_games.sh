@@ -229,14 +229,14 @@ dir=$out/cecp2-black
 machine_game "$dir" b -fcp fairymax -scp "$cecp2" -sd "$dir"
 
 # The other GUIs play sorvanite-cecp2 against a person whose moves are
-# clicked on their boards. The device answers from a script, so that every
-# click is a legal move: as Black it answers 1. e4 2. Nf3 3. d4 4. Nxd4
-# 5. Nc3 with the Najdorf; as White it plays 1. d4 2. c4 3. Nc3 4. Nf3 5. e3
-# against 1... Nf6 2... e6 3... Bb4 4... O-O.
-device_black_script='OK\nc7c5\nd7d6\nc5d4\ng8f6\na7a6\n'
-person_white_moves=(e2e4 g1f3 d2d4 f3d4 b1c3)
-device_white_script='d2d4\nc2c4\nb1c3\ng1f3\ne2e3\n'
-person_black_moves=(g8f6 e7e6 f8b4 e8g8)
+# clicked on their boards, whole games to mate. The device answers from a
+# script, so that every click is a legal move: as Black it mates 1. f3 2. a3
+# 3. b3 4. h3 5. g4 with 5... Qh4#; as White it mates 1... a6 2... a5 3... h6
+# 4... h5 with 5. Qxf7#.
+device_black_script='OK\ne7e5\na7a6\nb7b6\nh7h6\nd8h4 0-1 \\{Black mates}\n'
+person_white_moves=(f2f3 a2a3 b2b3 h2h3 g2g4)
+device_white_script='e2e4\nf1c4\nd1f3\nd2d3\nf3f7 1-0 \\{White mates}\n'
+person_black_moves=(a7a6 a6a5 h7h6 h6h5)
 
 # start_gui_device DIR SCRIPT: the scripted device on DIR/com1, and an engine
 # command DIR/engine.sh that runs sorvanite-cecp2 there.
@@ -270,15 +270,46 @@ end_gui_run() {
 # file_index SQUARE: 0 for the a-file to 7 for the h-file.
 file_index() { echo $(( $(printf '%d' "'${1:0:1}") - 97 )); }
 
+# device_moves DIR: how many moves the device has made.
+device_moves() { grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true; }
+
 # wait_device_moves DIR N: the device has made N moves.
 wait_device_moves() {
-    local count
     for _ in $(seq 200); do
-        count=$(grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true)
-        [ "${count:-0}" -ge "$2" ] && return
+        [ "$(device_moves "$1")" -ge "$2" ] && return
         sleep 0.1
     done
     fail "$1: expected $2 device moves, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
+}
+
+# wait_mate DIR [N]: the device has mated (N times) and the result has gone
+# to the GUI.
+wait_mate() {
+    for _ in $(seq 200); do
+        [ "$(grep -a -c -E '^<== (1-0 \{White|0-1 \{Black) mates\}' "$1/zormlog.txt" 2>/dev/null)" -ge "${2:-1}" ] && return
+        sleep 0.1
+    done
+    fail "$1: the device's mate was not passed on, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
+}
+
+# play_clicked_game DIR COLOUR CLICK WINDOW MOVE...: the person's moves
+# (COLOUR), each clicked with "CLICK WINDOW COLOUR SQUARE" once the device
+# has answered the last, up to the device's mate. $moves_before: the device's
+# moves in the transcript before this game; $move_pause: how long the GUI
+# takes to show the device's move.
+play_clicked_game() {
+    local dir=$1 colour=$2 click=$3 window=$4; shift 4
+    local expected=${moves_before:-0}
+    [ "$colour" = black ] && expected=$((expected + 1))
+    for move in "$@"; do
+        wait_device_moves "$dir" "$expected"
+        sleep "${move_pause:-1}"
+        "$click" "$window" "$colour" "${move:0:2}"
+        "$click" "$window" "$colour" "${move:2:2}"
+        expected=$((expected + 1))
+    done
+    wait_device_moves "$dir" "$expected"
+    wait_mate "$dir" "$(grep -a -c '^ --> NEW' "$dir/zormlog.txt")"
 }
 
 # gnome-chess, with a scratch configuration naming sorvanite-cecp2 as its
@@ -306,7 +337,10 @@ gnome_chess_game() {
         click_square "$window" "$play_as" "${move:0:2}"
         click_square "$window" "$play_as" "${move:2:2}"
     done
-    wait_title "$window" "$to_move to Move"
+    wait_mate "$dir"
+    local winner=Black
+    [ "$play_as" = black ] && winner=White
+    wait_title "$window" "$winner Wins"
     import -window "$window" "$out/$name.png"
     # Quit as a person would; the engine then ends its run.
     xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
@@ -316,7 +350,7 @@ gnome_chess_game() {
     wait "$gc" 2>/dev/null || true
     wait_device_moves "$dir" 5
     if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$name: gnome-chess is confused"; fi
-    echo "$name: 5 device moves"
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
 wait_title() {
@@ -394,20 +428,15 @@ PY
         done
     done
     [ -n "$started" ] || fail "$name: PyChess did not start the game"
-    local expected=0
-    [ "$colour" = black ] && expected=1
-    for move in "$@"; do
-        wait_device_moves "$dir" "$expected"
-        sleep 1  # PyChess shows the device's move before it takes the person's
-        pychess_click "$window" "$colour" "${move:0:2}"
-        pychess_click "$window" "$colour" "${move:2:2}"
-        expected=$((expected + 1))
-    done
-    wait_device_moves "$dir" "$expected"
+    play_clicked_game "$dir" "$colour" pychess_click "$window" "$@"
     import -window "$window" "$out/$name.png"
     stop_pychess
+    # PyChess stops its engine (SIGSTOP) when a game ends, and ends it with
+    # SIGTERM without continuing it; the end of the desktop session continues
+    # it, as this does.
+    pkill -CONT -f "$cecp2" 2>/dev/null || true
     end_gui_run "$dir" "$name"
-    echo "$name: $expected device moves"
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
 start_pychess() {
@@ -463,20 +492,12 @@ dreamchess_game() {
     sleep 1.5
     [ "$colour" = black ] && { dreamchess_click "$window" 560 371; sleep 1; }  # Players: CPU vs. Human
     dreamchess_click "$window" 399 450                                     # Start Game
-    local expected=0
-    [ "$colour" = black ] && expected=1
-    for move in "$@"; do
-        wait_device_moves "$dir" "$expected"
-        sleep 1.5  # the device's piece glides to its square first
-        dreamchess_square "$window" "$colour" "${move:0:2}"
-        dreamchess_square "$window" "$colour" "${move:2:2}"
-        expected=$((expected + 1))
-    done
-    wait_device_moves "$dir" "$expected"
+    # The device's piece glides to its square before the board takes a click.
+    move_pause=1.5 play_clicked_game "$dir" "$colour" dreamchess_square "$window" "$@"
     import -window "$window" "$out/$name.png"
     pkill -x dreamchess 2>/dev/null || true
     end_gui_run "$dir" "$name"
-    echo "$name: $expected device moves"
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
 # It takes a press and a release, not a bare click.
@@ -509,6 +530,123 @@ if command -v dreamchess >/dev/null; then
     dreamchess_game dreamchess-white black "$device_white_script" "${person_black_moves[@]}"
 else
     echo "xboard_games: DreamChess is not installed; its games are not played (apt-get install dreamchess)"
+fi
+
+# eboard, its engine dialog filled in as a person would, with its own
+# default clock: 20 s a move, sent as "st 20". As soon as a game is over it
+# ends its engine with SIGKILL, so a run's transcript ends at the result,
+# without "Session ends".
+# eboard_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+eboard_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name
+    start_gui_device "$dir" "$script"
+    mkdir -p "$dir/home"
+    (cd "$dir" && exec env HOME="$dir/home" eboard >"$dir/eboard.out" 2>&1) &
+    pids+=($!)
+    local window dialog help
+    window=$(find_window "$name" '^eboard$')
+    # Its first start shows a help window over the board: Close.
+    help=$(find_window "$name" '^Help: Getting Started')
+    sleep 0.5
+    xdotool mousemove --window "$help" 583 535 click 1
+    # Peer > Play against Engine > Generic Engine...
+    xdotool mousemove --window "$window" 25 14 click 1 sleep 0.5 mousemove --window "$window" 96 135 sleep 0.5 \
+        mousemove --window "$window" 400 135 mousemove --window "$window" 410 206 click 1
+    dialog=$(find_window "$name" '^Play against Engine$')
+    sleep 1
+    [ "$colour" = black ] && xdotool mousemove --window "$dialog" 22 98 click 1 sleep 0.5  # Computer White
+    # The Engine Command tab: the command and the directory it runs in.
+    xdotool mousemove --window "$dialog" 170 20 click 1 sleep 1
+    xdotool mousemove --window "$dialog" 180 73 click --repeat 3 1 sleep 0.3 key ctrl+a type --delay 10 "$cecp2"
+    xdotool mousemove --window "$dialog" 180 125 click --repeat 3 1 sleep 0.3 key ctrl+a type --delay 10 "$dir"
+    sleep 0.5
+    xdotool mousemove --window "$dialog" 222 316 click 1
+    play_clicked_game "$dir" "$colour" eboard_square "$window" "$@"
+    pkill -x eboard 2>/dev/null || true
+    kill "$device_pid"
+    grep -a -q '^==> level 40 13:20 0' "$dir/zormlog.txt" || fail "$name: eboard's 20 s a move did not reach the device"
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
+}
+
+# eboard_square WINDOW COLOUR SQUARE: 57-pixel squares from (2, 35).
+eboard_square() {
+    local file rank=$(( ${3:1:1} - 1 ))
+    file=$(file_index "$3")
+    if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
+    xdotool mousemove --window "$1" $(( 2 + file * 57 + 28 )) $(( 35 + rank * 57 + 28 )) click 1
+    sleep 0.3
+}
+
+# Knights, two games in a row in one Knights: the device as Black, then, from
+# Knights' game-over popup, as White. Knights quits one engine and starts the
+# next between them. Its engine list and the new game's players are set in a
+# scratch knightsrc.
+knights_games() {
+    local dir=$out/knights
+    start_gui_device "$dir" "$device_black_script$device_white_script"
+    mkdir -p "$dir/home/.config"
+    printf '%s\n' '[Notification Messages]' 'askDiscard=false' '' '[Protocols]' \
+        "engineConfigurations=Sorvanite:$dir/engine.sh:xboard" player2Program=Sorvanite player2Protocol=XBoard \
+        color=White >"$dir/home/.config/knightsrc"
+    (cd "$dir" && exec env HOME="$dir/home" NO_AT_BRIDGE=1 dbus-run-session -- knights >"$dir/knights.out" 2>&1) &
+    local kn=$!
+    pids+=($kn)
+    # Its board window is found by class: the one wider than 300 pixels.
+    local window= id
+    for _ in $(seq 150); do
+        for id in $(xdotool search --class knights 2>/dev/null); do
+            [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ] && window=$id
+        done
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "knights: no board window"
+    sleep 3
+    # New, then OK: a person (White) against Sorvanite, as the settings say.
+    xdotool mousemove --window "$window" 26 38 click 1; sleep 2
+    xdotool mousemove 564 324 click 1
+    play_clicked_game "$dir" white knights_square "$window" "${person_white_moves[@]}"
+    sleep 1
+    # The game-over popup's New (its default button), then Black and OK in
+    # the new-game dialog.
+    local before popup
+    before=$(device_moves "$dir")
+    popup=$(find_window knights '^Game over')
+    xdotool windowfocus --sync "$popup" key Return; sleep 2
+    xdotool mousemove 413 92 click 1 sleep 0.4 mousemove 564 324 click 1
+    moves_before=$before play_clicked_game "$dir" black knights_square "$window" "${person_black_moves[@]}"
+    import -window "$window" "$out/knights.png"
+    pkill -x knights 2>/dev/null || true
+    end_gui_run "$dir" knights
+    wait "$kn" 2>/dev/null || true
+    [ "$(grep -a -c '^Session ends' "$dir/zormlog.txt")" = 2 ] || fail "knights: two runs did not both end in order"
+    echo "knights: two whole games, $(device_moves "$dir") device moves"
+}
+
+# knights_square WINDOW COLOUR SQUARE: 35-pixel squares from (374, 66).
+knights_square() {
+    local file rank=$(( ${3:1:1} - 1 ))
+    file=$(file_index "$3")
+    if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
+    xdotool mousemove --window "$1" $(( 374 + file * 35 + 17 )) $(( 66 + rank * 35 + 17 )) click 1
+    sleep 0.4
+}
+
+if [ -x /usr/games/eboard ]; then
+    echo "== 14. eboard: a person (White) against sorvanite-cecp2 (device, Black), its default clock"
+    eboard_game eboard-black white "$device_black_script" "${person_white_moves[@]}"
+    echo "== 15. eboard: sorvanite-cecp2 (device, White) opens against a person"
+    eboard_game eboard-white black "$device_white_script" "${person_black_moves[@]}"
+else
+    echo "xboard_games: eboard is not installed; its games are not played (apt-get install eboard)"
+fi
+
+if [ -x /usr/games/knights ] && command -v dbus-run-session >/dev/null; then
+    echo "== 16. Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
+    knights_games
+else
+    echo "xboard_games: Knights is not installed; its games are not played (apt-get install knights)"
 fi
 
 echo "xboard_games: all games played; artifacts in $out"
