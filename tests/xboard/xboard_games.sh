@@ -7,6 +7,10 @@
 #   4. and 5. a finished game in each of those modes, from a set-up position.
 #   6. and 7. sorvanite-cecp2 in XBoard's own protocol 2, as White and as Black,
 #      against fairymax to a result.
+#   8. to 18. sorvanite-cecp2 in gnome-chess, PyChess, DreamChess, eboard,
+#      Knights (two games in one Knights) and Tagua, a whole game with the
+#      device as Black and one with the device as White in each, moves
+#      clicked on the GUI's board. A GUI that is not installed is left out.
 # usage: xboard_games.sh BRIDGE CECP2 EMULATOR GAME_CHECK ARTIFACT_DIR
 # BRIDGE and CECP2 open "com1" in their working directory. Leaves PGNs,
 # transcripts and screenshots in ARTIFACT_DIR.
@@ -257,6 +261,22 @@ find_window() {
     done
     [ -n "$window" ] || fail "$1: no window '$2'"
     echo "$window"
+}
+
+# class_window CLASS: the KDE GUI's main window, which is not reported as
+# viewable: its window of that class wider than 300 pixels.
+class_window() {
+    local id
+    for _ in $(seq 150); do
+        for id in $(xdotool search --class "$1" 2>/dev/null); do
+            if [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ]; then
+                echo "$id"
+                return
+            fi
+        done
+        sleep 0.1
+    done
+    fail "$1: no main window"
 }
 
 # end_gui_run DIR NAME: once the GUI is gone, its engine's run must have ended
@@ -555,6 +575,8 @@ eboard_game() {
         mousemove --window "$window" 400 135 mousemove --window "$window" 410 206 click 1
     dialog=$(find_window "$name" '^Play against Engine$')
     sleep 1
+    # The keyboard focus may have gone with the last GUI's window.
+    xdotool windowfocus --sync "$dialog"
     [ "$colour" = black ] && xdotool mousemove --window "$dialog" 22 98 click 1 sleep 0.5  # Computer White
     # The Engine Command tab: the command and the directory it runs in.
     xdotool mousemove --window "$dialog" 170 20 click 1 sleep 1
@@ -592,16 +614,8 @@ knights_games() {
     (cd "$dir" && exec env HOME="$dir/home" NO_AT_BRIDGE=1 dbus-run-session -- knights >"$dir/knights.out" 2>&1) &
     local kn=$!
     pids+=($kn)
-    # Its board window is found by class: the one wider than 300 pixels.
-    local window= id
-    for _ in $(seq 150); do
-        for id in $(xdotool search --class knights 2>/dev/null); do
-            [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ] && window=$id
-        done
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
-    [ -n "$window" ] || fail "knights: no board window"
+    local window
+    window=$(class_window knights)
     sleep 3
     # New, then OK: a person (White) against Sorvanite, as the settings say.
     xdotool mousemove --window "$window" 26 38 click 1; sleep 2
@@ -632,6 +646,53 @@ knights_square() {
     xdotool mousemove --window "$1" $(( 374 + file * 35 + 17 )) $(( 66 + rank * 35 + 17 )) click 1
     sleep 0.4
 }
+
+# Tagua, with sorvanite-cecp2 in its engine list (a scratch taguarc.xml):
+# its Engines menu, the engine's "Play as black" or "Play as white".
+# tagua_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+tagua_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name
+    start_gui_device "$dir" "$script"
+    mkdir -p "$dir/home/.config"
+    printf '<configuration><engines><engine><name>Sorvanite</name><path>%s</path><type>xboard</type><work-path>%s</work-path></engine></engines></configuration>\n' \
+        "$cecp2" "$dir" >"$dir/home/.config/taguarc.xml"
+    (cd "$dir" && exec env HOME="$dir/home" NO_AT_BRIDGE=1 dbus-run-session -- tagua >"$dir/tagua.out" 2>&1) &
+    local tg=$!
+    pids+=($tg)
+    local window
+    window=$(class_window tagua)
+    sleep 3
+    # Engines > Sorvanite > Play as white, or Play as black below it, by
+    # keyboard: the menu's place on the bar varies.
+    local keys=(Right)
+    [ "$colour" = white ] && keys+=(Down)
+    xdotool windowfocus --sync "$window" key alt+n sleep 0.7 key "${keys[@]}" sleep 0.5 key Return
+    play_clicked_game "$dir" "$colour" tagua_square "$window" "$@"
+    import -window "$window" "$out/$name.png"
+    pkill -x tagua 2>/dev/null || true
+    end_gui_run "$dir" "$name"
+    wait "$tg" 2>/dev/null || true
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
+}
+
+# tagua_square WINDOW COLOUR SQUARE: 21-pixel squares, a1 at (285, 234),
+# White at the bottom whichever side the person plays.
+tagua_square() {
+    local file rank=$(( ${3:1:1} - 1 ))
+    file=$(file_index "$3")
+    xdotool mousemove --window "$1" $(( 285 + file * 21 )) $(( 234 - rank * 21 )) click 1
+    sleep 0.4
+}
+
+if [ -x /usr/games/tagua ] && command -v dbus-run-session >/dev/null; then
+    echo "== 17. Tagua: a person (White) against sorvanite-cecp2 (device, Black)"
+    tagua_game tagua-black white "$device_black_script" "${person_white_moves[@]}"
+    echo "== 18. Tagua: sorvanite-cecp2 (device, White) opens against a person"
+    tagua_game tagua-white black "$device_white_script" "${person_black_moves[@]}"
+else
+    echo "xboard_games: Tagua is not installed; its games are not played (apt-get install tagua)"
+fi
 
 if [ -x /usr/games/eboard ]; then
     echo "== 14. eboard: a person (White) against sorvanite-cecp2 (device, Black), its default clock"
