@@ -290,6 +290,18 @@ end_gui_run() {
 # file_index SQUARE: 0 for the a-file to 7 for the h-file.
 file_index() { echo $(( $(printf '%d' "'${1:0:1}") - 97 )); }
 
+# click_board WINDOW COLOUR SQUARE LEFT TOP SIZE [fixed]: clicks SQUARE on a
+# board of SIZE-pixel squares with its top left corner at (LEFT, TOP) in
+# WINDOW, seen from the person's side (COLOUR), or always from White's with
+# "fixed".
+click_board() {
+    local file rank=$(( ${3:1:1} - 1 )) size=$6
+    file=$(file_index "$3")
+    if [ "$2" = black ] && [ "${7:-}" != fixed ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
+    xdotool mousemove --window "$1" $(( $4 + file * size + size / 2 )) $(( $5 + rank * size + size / 2 )) click 1
+    sleep 0.4
+}
+
 # device_moves DIR: how many moves the device has made.
 device_moves() { grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true; }
 
@@ -379,14 +391,8 @@ wait_title() {
 }
 
 # click_square WINDOW PLAY_AS SQUARE: the board fills the middle of the
-# window, 8 squares of 48 pixels from (158, 83) at its default size.
-click_square() {
-    local file rank=$(( ${3:1:1} - 1 ))
-    file=$(file_index "$3")
-    if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
-    xdotool mousemove --window "$1" $(( 158 + file * 48 + 24 )) $(( 83 + rank * 48 + 24 )) click 1
-    sleep 0.3
-}
+# window, 48-pixel squares from (158, 83) at its default size.
+click_square() { click_board "$@" 158 83 48; }
 
 if command -v gnome-chess >/dev/null && command -v dbus-run-session >/dev/null; then
     echo "== 8. gnome-chess: a person (White) against sorvanite-cecp2 (device, Black)"
@@ -475,15 +481,8 @@ stop_pychess() {
     for _ in $(seq 50); do pgrep -f 'dbus-run-session -- /usr/games/pychess' >/dev/null || return 0; sleep 0.1; done
 }
 
-# pychess_click WINDOW COLOUR SQUARE: its board, 39-pixel squares, a1 at
-# (84, 452) in the window from White's side.
-pychess_click() {
-    local file rank=$(( ${3:1:1} - 1 ))
-    file=$(file_index "$3")
-    if [ "$2" = black ]; then file=$(( 7 - file )); rank=$(( 7 - rank )); fi
-    xdotool mousemove --window "$1" $(( 84 + file * 39 )) $(( 452 - rank * 39 )) click 1
-    sleep 0.4
-}
+# pychess_click WINDOW COLOUR SQUARE: 39-pixel squares from (65, 160).
+pychess_click() { click_board "$@" 65 160 39; }
 
 if [ -x /usr/games/pychess ] && command -v dbus-run-session >/dev/null; then
     echo "== 10. PyChess: a person (White) against sorvanite-cecp2 (device, Black)"
@@ -592,13 +591,7 @@ eboard_game() {
 }
 
 # eboard_square WINDOW COLOUR SQUARE: 57-pixel squares from (2, 35).
-eboard_square() {
-    local file rank=$(( ${3:1:1} - 1 ))
-    file=$(file_index "$3")
-    if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
-    xdotool mousemove --window "$1" $(( 2 + file * 57 + 28 )) $(( 35 + rank * 57 + 28 )) click 1
-    sleep 0.3
-}
+eboard_square() { click_board "$@" 2 35 57; }
 
 # Knights, two games in a row in one Knights: the device as Black, then, from
 # Knights' game-over popup, as White. Knights quits one engine and starts the
@@ -639,13 +632,7 @@ knights_games() {
 }
 
 # knights_square WINDOW COLOUR SQUARE: 35-pixel squares from (374, 66).
-knights_square() {
-    local file rank=$(( ${3:1:1} - 1 ))
-    file=$(file_index "$3")
-    if [ "$2" = black ]; then file=$(( 7 - file )); else rank=$(( 7 - rank )); fi
-    xdotool mousemove --window "$1" $(( 374 + file * 35 + 17 )) $(( 66 + rank * 35 + 17 )) click 1
-    sleep 0.4
-}
+knights_square() { click_board "$@" 374 66 35; }
 
 # Tagua, with sorvanite-cecp2 in its engine list (a scratch taguarc.xml):
 # its Engines menu, the engine's "Play as black" or "Play as white".
@@ -676,14 +663,9 @@ tagua_game() {
     echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
-# tagua_square WINDOW COLOUR SQUARE: 21-pixel squares, a1 at (285, 234),
-# White at the bottom whichever side the person plays.
-tagua_square() {
-    local file rank=$(( ${3:1:1} - 1 ))
-    file=$(file_index "$3")
-    xdotool mousemove --window "$1" $(( 285 + file * 21 )) $(( 234 - rank * 21 )) click 1
-    sleep 0.4
-}
+# tagua_square WINDOW COLOUR SQUARE: 21-pixel squares from (275, 77), White
+# at the bottom whichever side the person plays.
+tagua_square() { click_board "$@" 275 77 21 fixed; }
 
 if [ -x /usr/games/tagua ] && command -v dbus-run-session >/dev/null; then
     echo "== 17. Tagua: a person (White) against sorvanite-cecp2 (device, Black)"
