@@ -86,24 +86,28 @@ ended_in_order() {
         || fail "$1: the transcript does not end with quit and Session ends: $(tail -c 120 "$1/zormlog.txt" | od -c)"
 }
 
-# The board window: XBoard's visible window that is not a popup. Its title
-# changes (the engine, a position file, "White vs. Black"), so it is found by
-# class and size.
-board_window() {
-    local id name
-    for _ in $(seq 100); do
-        for id in $(xdotool search --onlyvisible --class xboard 2>/dev/null); do
-            name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
-            [ "$name" = Error ] && continue
-            if [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ]; then
+# main_window CLASS [SEARCH_OPTION...]: a GUI's main window, found by class
+# and size (titles change, and the KDE GUIs' windows are not reported as
+# viewable): its window of that class wider than 300 pixels that is not an
+# "Error" popup.
+main_window() {
+    local id
+    for _ in $(seq 150); do
+        for id in $(xdotool search "${@:2}" --class "$1" 2>/dev/null); do
+            [ "$(xdotool getwindowname "$id" 2>/dev/null)" = Error ] && continue
+            if [ "$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ] 2>/dev/null; then
                 echo "$id"
                 return
             fi
         done
         sleep 0.1
     done
-    fail "no XBoard window"
+    fail "$1: no main window"
 }
+
+# XBoard's board window: its visible main window (its title changes: the
+# engine, a position file, "White vs. Black").
+board_window() { main_window xboard --onlyvisible; }
 
 # Dismisses XBoard's error popups, which open at (0,0) and take the focus.
 dismiss_popups() {
@@ -261,22 +265,6 @@ find_window() {
     done
     [ -n "$window" ] || fail "$1: no window '$2'"
     echo "$window"
-}
-
-# class_window CLASS: the KDE GUI's main window, which is not reported as
-# viewable: its window of that class wider than 300 pixels.
-class_window() {
-    local id
-    for _ in $(seq 150); do
-        for id in $(xdotool search --class "$1" 2>/dev/null); do
-            if [ "$(xdotool getwindowgeometry "$id" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" -gt 300 ]; then
-                echo "$id"
-                return
-            fi
-        done
-        sleep 0.1
-    done
-    fail "$1: no main window"
 }
 
 # end_gui_run DIR NAME: once the GUI is gone, its engine's run must have ended
@@ -608,7 +596,7 @@ knights_games() {
     local kn=$!
     pids+=($kn)
     local window
-    window=$(class_window knights)
+    window=$(main_window knights)
     sleep 3
     # New, then OK: a person (White) against Sorvanite, as the settings say.
     xdotool mousemove --window "$window" 26 38 click 1; sleep 2
@@ -648,7 +636,7 @@ tagua_game() {
     local tg=$!
     pids+=($tg)
     local window
-    window=$(class_window tagua)
+    window=$(main_window tagua)
     sleep 3
     # Engines > Sorvanite > Play as white, or Play as black below it, by
     # keyboard: the menu's place on the bar varies.
