@@ -246,6 +246,29 @@ person_white_moves=(f2f3 a2a3 b2b3 h2h3 g2g4)
 device_white_script='e2e4\nf1c4\nd1f3\nd2d3\nf3f7 1-0 \\{White mates}\n'
 person_black_moves=(a7a6 a6a5 h7h6 h6h5)
 
+# installed PACKAGE PROGRAM...: whether the GUI's programs are there; if
+# not, says that its games are left out.
+installed() {
+    local program
+    for program in "${@:2}"; do
+        if ! command -v "$program" >/dev/null; then
+            echo "xboard_games: $1 is not installed; its games are not played (apt-get install $1)"
+            return 1
+        fi
+    done
+}
+
+# both_colours GAME GUI: GAME (NAME COLOUR SCRIPT MOVE...) with the device as
+# Black, then as White; NAME is the GUI's name in lower case with the colour.
+both_colours() {
+    local name
+    name=$(echo "$2" | tr '[:upper:]' '[:lower:]')
+    echo "== $2: a person (White) against sorvanite-cecp2 (device, Black)"
+    "$1" "$name-black" white "$device_black_script" "${person_white_moves[@]}"
+    echo "== $2: sorvanite-cecp2 (device, White) opens against a person"
+    "$1" "$name-white" black "$device_white_script" "${person_black_moves[@]}"
+}
+
 # start_gui_device DIR SCRIPT: the scripted device on DIR/com1, and an engine
 # command DIR/engine.sh that runs sorvanite-cecp2 there.
 start_gui_device() {
@@ -382,14 +405,7 @@ wait_title() {
 # window, 48-pixel squares from (158, 83) at its default size.
 click_square() { click_board "$@" 158 83 48; }
 
-if command -v gnome-chess >/dev/null && command -v dbus-run-session >/dev/null; then
-    echo "== 8. gnome-chess: a person (White) against sorvanite-cecp2 (device, Black)"
-    gnome_chess_game gnome-chess-black white "$device_black_script" "${person_white_moves[@]}"
-    echo "== 9. gnome-chess: sorvanite-cecp2 (device, White) opens against a person"
-    gnome_chess_game gnome-chess-white black "$device_white_script" "${person_black_moves[@]}"
-else
-    echo "xboard_games: gnome-chess is not installed; its games are not played (apt-get install gnome-chess)"
-fi
+if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess; fi
 
 # PyChess, with sorvanite-cecp2 added to its engines and its book moves off
 # (it would play them for the engine itself and then set the position up,
@@ -472,14 +488,7 @@ stop_pychess() {
 # pychess_click WINDOW COLOUR SQUARE: 39-pixel squares from (65, 160).
 pychess_click() { click_board "$@" 65 160 39; }
 
-if [ -x /usr/games/pychess ] && command -v dbus-run-session >/dev/null; then
-    echo "== 10. PyChess: a person (White) against sorvanite-cecp2 (device, Black)"
-    pychess_game pychess-black white "$device_black_script" "${person_white_moves[@]}"
-    echo "== 11. PyChess: sorvanite-cecp2 (device, White) opens against a person"
-    pychess_game pychess-white black "$device_white_script" "${person_black_moves[@]}"
-else
-    echo "xboard_games: PyChess is not installed; its games are not played (apt-get install pychess)"
-fi
+if installed pychess pychess dbus-run-session; then both_colours pychess_game PyChess; fi
 
 # DreamChess, started with sorvanite-cecp2 as its engine; it gives no clock.
 # Its board is drawn in perspective: squares are clicked where they appear.
@@ -530,14 +539,7 @@ dreamchess_square() {
     dreamchess_click "$1" $(( left + (2 * file + 1) * (right - left) / 16 )) "$y"
 }
 
-if command -v dreamchess >/dev/null; then
-    echo "== 12. DreamChess: a person (White) against sorvanite-cecp2 (device, Black)"
-    dreamchess_game dreamchess-black white "$device_black_script" "${person_white_moves[@]}"
-    echo "== 13. DreamChess: sorvanite-cecp2 (device, White) opens against a person"
-    dreamchess_game dreamchess-white black "$device_white_script" "${person_black_moves[@]}"
-else
-    echo "xboard_games: DreamChess is not installed; its games are not played (apt-get install dreamchess)"
-fi
+if installed dreamchess dreamchess; then both_colours dreamchess_game DreamChess; fi
 
 # eboard, its engine dialog filled in as a person would, with its own
 # default clock: 20 s a move, sent as "st 20". As soon as a game is over it
@@ -581,6 +583,15 @@ eboard_game() {
 # eboard_square WINDOW COLOUR SQUARE: 57-pixel squares from (2, 35).
 eboard_square() { click_board "$@" 2 35 57; }
 
+# start_kde_gui DIR PROGRAM: a KDE GUI with its own session bus and DIR/home
+# as its home; sets $window to its main window.
+start_kde_gui() {
+    (cd "$1" && exec env HOME="$1/home" NO_AT_BRIDGE=1 dbus-run-session -- "$2" >"$1/$2.out" 2>&1) &
+    pids+=($!)
+    window=$(main_window "$2")
+    sleep 3
+}
+
 # Knights, two games in a row in one Knights: the device as Black, then, from
 # Knights' game-over popup, as White. Knights quits one engine and starts the
 # next between them. Its engine list and the new game's players are set in a
@@ -592,12 +603,8 @@ knights_games() {
     printf '%s\n' '[Notification Messages]' 'askDiscard=false' '' '[Protocols]' \
         "engineConfigurations=Sorvanite:$dir/engine.sh:xboard" player2Program=Sorvanite player2Protocol=XBoard \
         color=White >"$dir/home/.config/knightsrc"
-    (cd "$dir" && exec env HOME="$dir/home" NO_AT_BRIDGE=1 dbus-run-session -- knights >"$dir/knights.out" 2>&1) &
-    local kn=$!
-    pids+=($kn)
     local window
-    window=$(main_window knights)
-    sleep 3
+    start_kde_gui "$dir" knights
     # New, then OK: a person (White) against Sorvanite, as the settings say.
     xdotool mousemove --window "$window" 26 38 click 1; sleep 2
     xdotool mousemove 564 324 click 1
@@ -614,7 +621,6 @@ knights_games() {
     import -window "$window" "$out/knights.png"
     pkill -x knights 2>/dev/null || true
     end_gui_run "$dir" knights
-    wait "$kn" 2>/dev/null || true
     [ "$(grep -a -c '^Session ends' "$dir/zormlog.txt")" = 2 ] || fail "knights: two runs did not both end in order"
     echo "knights: two whole games, $(device_moves "$dir") device moves"
 }
@@ -632,12 +638,8 @@ tagua_game() {
     mkdir -p "$dir/home/.config"
     printf '<configuration><engines><engine><name>Sorvanite</name><path>%s</path><type>xboard</type><work-path>%s</work-path></engine></engines></configuration>\n' \
         "$cecp2" "$dir" >"$dir/home/.config/taguarc.xml"
-    (cd "$dir" && exec env HOME="$dir/home" NO_AT_BRIDGE=1 dbus-run-session -- tagua >"$dir/tagua.out" 2>&1) &
-    local tg=$!
-    pids+=($tg)
     local window
-    window=$(main_window tagua)
-    sleep 3
+    start_kde_gui "$dir" tagua
     # Engines > Sorvanite > Play as white, or Play as black below it, by
     # keyboard: the menu's place on the bar varies.
     local keys=(Right)
@@ -647,7 +649,6 @@ tagua_game() {
     import -window "$window" "$out/$name.png"
     pkill -x tagua 2>/dev/null || true
     end_gui_run "$dir" "$name"
-    wait "$tg" 2>/dev/null || true
     echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
@@ -655,29 +656,13 @@ tagua_game() {
 # at the bottom whichever side the person plays.
 tagua_square() { click_board "$@" 275 77 21 fixed; }
 
-if [ -x /usr/games/tagua ] && command -v dbus-run-session >/dev/null; then
-    echo "== 17. Tagua: a person (White) against sorvanite-cecp2 (device, Black)"
-    tagua_game tagua-black white "$device_black_script" "${person_white_moves[@]}"
-    echo "== 18. Tagua: sorvanite-cecp2 (device, White) opens against a person"
-    tagua_game tagua-white black "$device_white_script" "${person_black_moves[@]}"
-else
-    echo "xboard_games: Tagua is not installed; its games are not played (apt-get install tagua)"
-fi
+if installed tagua tagua dbus-run-session; then both_colours tagua_game Tagua; fi
 
-if [ -x /usr/games/eboard ]; then
-    echo "== 14. eboard: a person (White) against sorvanite-cecp2 (device, Black), its default clock"
-    eboard_game eboard-black white "$device_black_script" "${person_white_moves[@]}"
-    echo "== 15. eboard: sorvanite-cecp2 (device, White) opens against a person"
-    eboard_game eboard-white black "$device_white_script" "${person_black_moves[@]}"
-else
-    echo "xboard_games: eboard is not installed; its games are not played (apt-get install eboard)"
-fi
+if installed eboard eboard; then both_colours eboard_game eboard; fi
 
-if [ -x /usr/games/knights ] && command -v dbus-run-session >/dev/null; then
-    echo "== 16. Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
+if installed knights knights dbus-run-session; then
+    echo "== Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
     knights_games
-else
-    echo "xboard_games: Knights is not installed; its games are not played (apt-get install knights)"
 fi
 
 echo "xboard_games: all games played; artifacts in $out"
