@@ -68,16 +68,20 @@ xboard_cmd() {
         -saveSettingsOnExit false -startupMessage "" "$@"
 }
 
-# replies DIR: how many answers the device has given so far.
-replies() {
-    if [ -f "$1/zormlog.txt" ]; then grep -a -c '^ <-- ' "$1/zormlog.txt" || true; else echo 0; fi
+# records DIR PATTERN: how many records of DIR's transcript match PATTERN
+# (an extended regular expression); 0 before there is a transcript.
+records() {
+    if [ -f "$1/zormlog.txt" ]; then grep -a -c -E "$2" "$1/zormlog.txt" || true; else echo 0; fi
 }
 
-wait_replies() {
-    local dir=$1 count=$2
-    for _ in $(seq 200); do [ "$(replies "$dir")" -ge "$count" ] && return; sleep 0.05; done
-    fail "$dir: expected $count device answers, transcript:"$'\n'"$(cat "$dir/zormlog.txt")"
+# wait_records DIR PATTERN N WHAT: waits until N records match.
+wait_records() {
+    for _ in $(seq 200); do [ "$(records "$1" "$2")" -ge "$3" ] && return; sleep 0.1; done
+    fail "$1: expected $3 $4, transcript:"$'\n'"$(cat "$1/zormlog.txt" 2>/dev/null)"
 }
+
+# wait_replies DIR N: the device has given N answers.
+wait_replies() { wait_records "$1" '^ <-- ' "$2" "device answers"; }
 
 # ended_in_order DIR: XBoard sends "quit" and SIGTERM right after it; the
 # run must still end in order.
@@ -314,26 +318,15 @@ click_board() {
 }
 
 # device_moves DIR: how many moves the device has made.
-device_moves() { grep -a -c '^<== [0-9]*\. \.\.\. [a-h][1-8][a-h][1-8]' "$1/zormlog.txt" 2>/dev/null || true; }
+device_moves_pattern='^<== [0-9]+\. \.\.\. [a-h][1-8][a-h][1-8]'
+device_moves() { records "$1" "$device_moves_pattern"; }
 
 # wait_device_moves DIR N: the device has made N moves.
-wait_device_moves() {
-    for _ in $(seq 200); do
-        [ "$(device_moves "$1")" -ge "$2" ] && return
-        sleep 0.1
-    done
-    fail "$1: expected $2 device moves, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
-}
+wait_device_moves() { wait_records "$1" "$device_moves_pattern" "$2" "device moves"; }
 
 # wait_mate DIR [N]: the device has mated (N times) and the result has gone
 # to the GUI.
-wait_mate() {
-    for _ in $(seq 200); do
-        [ "$(grep -a -c -E '^<== (1-0 \{White|0-1 \{Black) mates\}' "$1/zormlog.txt" 2>/dev/null)" -ge "${2:-1}" ] && return
-        sleep 0.1
-    done
-    fail "$1: the device's mate was not passed on, transcript: $(cat "$1/zormlog.txt" 2>/dev/null)"
-}
+wait_mate() { wait_records "$1" '^<== (1-0 \{White|0-1 \{Black) mates\}' "${2:-1}" "mates passed on"; }
 
 # play_clicked_game DIR COLOUR CLICK WINDOW MOVE...: the person's moves
 # (COLOUR), each clicked with "CLICK WINDOW COLOUR SQUARE" once the device
@@ -352,7 +345,7 @@ play_clicked_game() {
         expected=$((expected + 1))
     done
     wait_device_moves "$dir" "$expected"
-    wait_mate "$dir" "$(grep -a -c '^ --> NEW' "$dir/zormlog.txt")"
+    wait_mate "$dir" "$(records "$dir" '^ --> NEW')"
 }
 
 # gnome-chess, with a scratch configuration naming sorvanite-cecp2 as its
@@ -621,7 +614,7 @@ knights_games() {
     import -window "$window" "$out/knights.png"
     pkill -x knights 2>/dev/null || true
     end_gui_run "$dir" knights
-    [ "$(grep -a -c '^Session ends' "$dir/zormlog.txt")" = 2 ] || fail "knights: two runs did not both end in order"
+    [ "$(records "$dir" '^Session ends')" = 2 ] || fail "knights: two runs did not both end in order"
     echo "knights: two whole games, $(device_moves "$dir") device moves"
 }
 
