@@ -19,9 +19,9 @@ std::vector<std::string> CoreSession::send(std::string_view line) {
     line.copy(text, length);
     text[length] = '\0';
     transcript_.record({"==> ", {text, length}, "\r\n"});
-    // Once the run is asked to end, lines are recorded but not acted on: no
-    // new exchange with the device.
-    if (terminationRequested()) return {};
+    // Once the run is asked to end, or the device has gone, lines are
+    // recorded but not acted on: no new exchange with the device.
+    if (terminationRequested() || session_.state.deviceGone) return {};
     dispatchCommand(session_, text);
 
     std::vector<std::string> replies;

@@ -14,6 +14,7 @@ class CoreSession final : public Core {
 public:
     CoreSession(Port& port, Transcript& transcript);
     std::vector<std::string> send(std::string_view line) override;
+    bool deviceGone() const override { return session_.state.deviceGone; }
 
 private:
     Transcript& transcript_;

@@ -8,7 +8,7 @@ using namespace sorvanite;
 
 namespace {
 
-void runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
+int runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
     Transcript unrecorded;  // the GUI's own lines are not the bridge's records
     FrontEnd gui(input, output, unrecorded);
     cecp2::CoreSession core(port, transcript);
@@ -18,6 +18,7 @@ void runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcr
         for (const std::string& reply : protocol.handle(line)) gui.sendToFrontEnd(reply);
     }
     output.flush();
+    return core.deviceGone() ? exitStatusForDeviceGone() : 0;
 }
 
 }  // namespace

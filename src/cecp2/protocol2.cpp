@@ -108,6 +108,9 @@ std::vector<std::string> Protocol2::handle(std::string_view line) {
         core_.send("quit");
         quit_ = true;
     }
+    // The device's line failed: the GUI has been told, and nothing more can
+    // be played.
+    if (core_.deviceGone()) quit_ = true;
     // Everything else (xboard, accepted, random, post, hard, easy, otim, sd,
     // name, rating, computer, variant normal, ...) changes nothing here.
     return std::move(out_);
@@ -189,7 +192,9 @@ void Protocol2::takeBack(std::size_t plies, std::string_view line) {
 void Protocol2::readReplies(const std::vector<std::string>& replies, bool deviceMoveExpected) {
     for (std::size_t i = 0; i < replies.size(); ++i) {
         std::string_view reply = replies[i];
-        if (auto numbered = numberedMove(reply); numbered && i == 0 && deviceMoveExpected) {
+        if (reply.starts_with("tellusererror ")) {
+            tell(std::string(reply));  // already in the GUI's terms
+        } else if (auto numbered = numberedMove(reply); numbered && i == 0 && deviceMoveExpected) {
             // The device's move; its first move as White carries any text
             // after it on the same line.
             std::string_view move = firstWord(*numbered);

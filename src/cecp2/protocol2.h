@@ -14,6 +14,8 @@ class Core {
 public:
     virtual ~Core() = default;
     virtual std::vector<std::string> send(std::string_view line) = 0;
+    // The device's line failed: the core takes no more lines, and the run ends.
+    virtual bool deviceGone() const { return false; }
 };
 
 // Speaks version 2 of the engine protocol (and version 1) to a GUI and keeps

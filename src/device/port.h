@@ -12,6 +12,9 @@ struct PortRead {
     bool gotByte = false;
     char byte = 0;
     int errorCode = 0;  // the platform's error code; 0 when the read succeeded
+    // The read gave up because the run was asked to end, not because the
+    // line failed. errorCode then says so in the platform's own terms.
+    bool interrupted = false;
 };
 
 // The serial line to the device, configured for 9600 bit/s 8N1 with XON/XOFF
@@ -22,6 +25,9 @@ public:
     // Waits for one byte. May come back empty (a port read time-out); the
     // caller simply asks again.
     virtual PortRead readByte() = 0;
+    // Appends to `bytes` whatever the device has sent that is already
+    // waiting, up to `limit` bytes, without waiting for more.
+    virtual void takeWaitingBytes(std::string& bytes, std::size_t limit) = 0;
     // Writes all of `data`, blocking. Failures are not reported: the device
     // protocol has no way to recover from them anyway.
     virtual void write(const char* data, std::size_t length) = 0;
@@ -45,5 +51,9 @@ bool isPortHeldError(int errorCode);
 
 // The exit status that reports a failed open with `errorCode`; never 0.
 int exitStatusForOpenError(int errorCode);
+
+// The exit status of a run whose device went away (the line hung up, or its
+// adapter was unplugged) in the middle of it.
+int exitStatusForDeviceGone();
 
 }  // namespace sorvanite

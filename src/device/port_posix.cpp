@@ -5,11 +5,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
 #include "device/port.h"
 #include "device/termination.h"
+#include "device/uucp_lock.h"
 
 namespace sorvanite {
 namespace {
@@ -38,6 +40,7 @@ public:
             } else if (count < 0 && (errno == EINTR || errno == EAGAIN)) {
                 if (errno == EINTR || waitUntilReady(fd_, POLLIN)) continue;
                 result.errorCode = EINTR;  // asked to end while the device thinks
+                result.interrupted = true;
             } else if (count == 0) {
                 // With VMIN 1 a read only comes back empty when the line hung
                 // up (the adapter was unplugged, the pty's other side closed).
@@ -47,6 +50,18 @@ public:
                 result.errorCode = errno;
             }
             return result;
+        }
+    }
+
+    void takeWaitingBytes(std::string& bytes, std::size_t limit) override {
+        char chunk[256];
+        while (bytes.size() < limit) {
+            ssize_t count = ::read(fd_, chunk, std::min(sizeof chunk, limit - bytes.size()));
+            if (count < 0 && errno == EINTR) continue;
+            // Nothing more waiting (EAGAIN), or a hung-up line: the next
+            // exchange finds that out for itself.
+            if (count <= 0) return;
+            bytes.append(chunk, static_cast<std::size_t>(count));
         }
     }
 
@@ -142,6 +157,10 @@ void applyLineSettings(int fd) {
 }  // namespace
 
 PortOpenResult openSerialPort(const char* path) {
+    // A terminal program that claimed the port with a lock file has it, even
+    // though it may not keep others out by any other means.
+    if (uucpLockHolder(path) != 0) return {nullptr, EBUSY};
+
     // O_NONBLOCK so that a port waiting for carrier cannot hang the open; it
     // stays so, and reads and writes wait in poll instead.
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -174,6 +193,9 @@ PortOpenResult openSerialPort(const char* path) {
 }
 
 bool isPortHeldError(int errorCode) { return errorCode == EBUSY; }
+
+// EIO: what reading a line that hung up gives.
+int exitStatusForDeviceGone() { return EIO; }
 
 int exitStatusForOpenError(int errorCode) {
     // errno values fit an exit status; anything that would not, or would read

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "device/port.h"
@@ -22,6 +23,18 @@ public:
             result.byte = byte;
         }
         return result;
+    }
+
+    void takeWaitingBytes(std::string& bytes, std::size_t limit) override {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle_, &errors, &status)) return;
+        DWORD waiting = static_cast<DWORD>(std::min<std::size_t>(status.cbInQue, limit - std::min(limit, bytes.size())));
+        if (waiting == 0) return;
+        std::string chunk(waiting, '\0');
+        DWORD count = 0;
+        // Only what the driver already holds is asked for, so this returns at once.
+        if (ReadFile(handle_, chunk.data(), waiting, &count, nullptr)) bytes.append(chunk, 0, count);
     }
 
     void write(const char* data, std::size_t length) override {
@@ -101,5 +114,7 @@ bool isPortHeldError(int errorCode) {
 }
 
 int exitStatusForOpenError(int errorCode) { return errorCode != 0 ? errorCode : 1; }
+
+int exitStatusForDeviceGone() { return ERROR_DEVICE_NOT_CONNECTED; }
 
 }  // namespace sorvanite

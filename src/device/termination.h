@@ -13,6 +13,11 @@ bool terminationRequested();
 // inside waitUntilReady, so one that lands just before a wait is not lost.
 void catchTerminationSignals(std::initializer_list<int> signals);
 
+// POSIX: from now on every wait also watches `fd`, the front end's side of
+// standard output: once nobody can read it any more (the reading end of a
+// pipe, socket or terminal is gone), that is a termination request too.
+void watchFrontEnd(int fd);
+
 // POSIX: waits until `fd` is ready for `events` (poll(2) flags) or reports
 // an error or hang-up, which the next read or write will tell. Once
 // termination has been requested it only looks, without waiting. Returns

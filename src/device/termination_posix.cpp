@@ -13,6 +13,7 @@ volatile sig_atomic_t requested = 0;
 // signals, so they are taken only where ppoll can notice them.
 sigset_t waitMask;
 bool haveWaitMask = false;
+int frontEndFd = -1;
 
 void onTerminationSignal(int) { requested = 1; }
 
@@ -35,13 +36,21 @@ void catchTerminationSignals(std::initializer_list<int> signals) {
     haveWaitMask = true;
 }
 
+void watchFrontEnd(int fd) { frontEndFd = fd; }
+
 bool waitUntilReady(int fd, short events) {
     static const timespec noWait{0, 0};
     for (;;) {
-        pollfd entry{fd, events, 0};
-        int ready = ::ppoll(&entry, 1, requested ? &noWait : nullptr, haveWaitMask ? &waitMask : nullptr);
-        if (ready > 0) return true;
-        if (ready == 0) return false;
+        // Asking for no events still reports POLLERR (a pipe whose reader has
+        // gone) and POLLHUP (a socket or terminal whose other side closed).
+        pollfd entries[2] = {{fd, events, 0}, {frontEndFd, 0, 0}};
+        nfds_t count = frontEndFd >= 0 ? 2 : 1;
+        int ready = ::ppoll(entries, count, requested ? &noWait : nullptr, haveWaitMask ? &waitMask : nullptr);
+        if (count == 2 && (entries[1].revents & (POLLERR | POLLHUP))) requested = 1;
+        if (count == 2 && (entries[1].revents & POLLNVAL)) frontEndFd = -1;  // not a descriptor: nothing to watch
+        if (entries[0].revents != 0) return true;
+        if (ready == 0 || (ready > 0 && requested)) return false;
+        if (ready > 0) continue;  // a descriptor no longer watched
         // Interrupted: by a termination request the next round only looks.
         if (errno != EINTR) return true;  // let the read or write report it
     }

@@ -13,14 +13,14 @@
 
 namespace sorvanite {
 
-void runCommandLoop(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
+int runCommandLoop(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
     FrontEnd frontEnd(input, output, transcript);
     DeviceChannel device(port, transcript);
     Session session{SessionState{}, frontEnd, device};
 
     frontEnd.sendToFrontEnd("Sorvanite");
     FrontEndLine line;
-    while (!session.state.quitRequested && frontEnd.readFrontEndLine(line)) {
+    while (!session.state.quitRequested && !session.state.deviceGone && frontEnd.readFrontEndLine(line)) {
         transcript.record({"==> ", {line, std::strlen(line)}, "\r\n"});
         // Once the run is asked to end, what the front end had already sent
         // is recorded but not acted on: no new exchange with the device.
@@ -31,6 +31,7 @@ void runCommandLoop(std::istream& input, std::ostream& output, Port& port, Trans
         dispatchCommand(session, line);
     }
     output.flush();
+    return session.state.deviceGone ? exitStatusForDeviceGone() : 0;
 }
 
 int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPortWaitMs) {
@@ -48,10 +49,10 @@ int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPo
     StandardOutputBuffer outputBuffer;
     std::istream input(&inputBuffer);
     std::ostream output(&outputBuffer);
-    session(input, output, *opened.port, transcript);
+    int status = session(input, output, *opened.port, transcript);
     transcript.close();
     opened.port.reset();
-    return 0;
+    return status;
 }
 
 }  // namespace sorvanite

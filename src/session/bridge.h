@@ -8,11 +8,12 @@
 
 namespace sorvanite {
 
-// Greets the front end, then reads and acts on its lines until "quit" or the
-// end of its input.
-void runCommandLoop(std::istream& input, std::ostream& output, Port& port, Transcript& transcript);
+// Greets the front end, then reads and acts on its lines until "quit", the
+// end of its input or the device's line failing. Returns the run's exit
+// status: 0, or exitStatusForDeviceGone().
+int runCommandLoop(std::istream& input, std::ostream& output, Port& port, Transcript& transcript);
 
-using SessionRunner = void (*)(std::istream& input, std::ostream& output, Port& port, Transcript& transcript);
+using SessionRunner = int (*)(std::istream& input, std::ostream& output, Port& port, Transcript& transcript);
 
 // A whole program: opens the device at `portPath` and the transcript, runs
 // `session` on the standard streams, closes both. A port that another program

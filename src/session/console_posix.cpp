@@ -24,8 +24,8 @@ void prepareConsole() {
             }
         }
     }
-    // A front end that closes its end of our output must not end the bridge:
-    // only "quit" or the end of its input does.
+    // A front end that closes its end of our output ends the run in order
+    // (see watchFrontEnd below), not by a signal.
     std::signal(SIGPIPE, SIG_IGN);
     // A file-size limit makes the transcript write fail instead, which is
     // ignored like any failed transcript write.
@@ -40,6 +40,10 @@ void prepareConsole() {
         std::signal(SIGINT, SIG_IGN);
         catchTerminationSignals({SIGTERM, SIGHUP});
     }
+    // A front end that died or was killed may leave its input open in other
+    // hands (a child that inherited it), but nobody reads our output any
+    // more: that ends the run too, and lets go of the port.
+    watchFrontEnd(STDOUT_FILENO);
 }
 
 std::size_t readStandardInput(char* buffer, std::size_t size) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "device/termination.h"
@@ -11,10 +12,18 @@ namespace sorvanite {
 namespace {
 
 // Sends one command and waits for the device's answer, which comes back cut
-// at its CR. A NUL from the device ends the text just as the CR does.
-std::string_view exchange(Session& session, const char* command, DeviceBuffer& buffer) {
+// at its CR. A NUL from the device ends the text just as the CR does. An
+// answer that never ended (the run was asked to end, or the line failed) is
+// no answer: none, and nothing of it reaches the front end. A failed line
+// is told to the front end, and ends the run.
+std::optional<std::string_view> exchange(Session& session, const char* command, DeviceBuffer& buffer) {
     session.device.sendToDevice(command);
-    session.device.receiveFromDevice(buffer);
+    ReceiveResult received = session.device.receiveFromDevice(buffer);
+    if (received.end == ReceiveEnd::DeviceGone) {
+        session.state.deviceGone = true;
+        session.frontEnd.sendToFrontEnd(kDeviceGoneNotice);
+    }
+    if (received.end != ReceiveEnd::Answered) return std::nullopt;
     std::string_view answer(buffer);
     return answer.substr(0, answer.find('\r'));
 }
@@ -28,18 +37,20 @@ void sendNumberedMove(Session& session, std::string_view move) {
     session.frontEnd.sendToFrontEnd(line);
 }
 
+// Whether the device is in step for a move: a game start that was due has
+// been answered.
 bool startGameIfReady(Session& session, char deviceColour) {
     SessionState& state = session.state;
-    if (!state.newGamePending || !state.levelSet) return false;
+    if (!state.newGamePending || !state.levelSet) return true;
     DeviceBuffer command;
     std::snprintf(command, sizeof command, "NEW %d %d %c\r", static_cast<int>(state.baseSeconds),
                   static_cast<int>(state.secondsPerMove), deviceColour);
     state.newGamePending = false;
     state.levelSet = false;
     DeviceBuffer answer;
-    std::string_view reply = exchange(session, command, answer);
-    if (deviceColour == 'w') sendNumberedMove(session, reply);
-    return true;
+    std::optional<std::string_view> reply = exchange(session, command, answer);
+    if (reply && deviceColour == 'w') sendNumberedMove(session, *reply);
+    return reply.has_value();
 }
 
 bool isAcceptableMove(std::string_view move) {
@@ -55,9 +66,10 @@ void relayGo(Session& session) {
 void relayMove(Session& session, const char* line) {
     SessionState& state = session.state;
     // The game starts on the device even if the move below is then refused:
-    // the device must be in a game before it sees any MOVE.
-    if (!state.deviceWhite) startGameIfReady(session, 'b');
-    if (terminationRequested()) return;  // asked to end during the game start
+    // the device must be in a game before it sees any MOVE. A game start the
+    // device never answered (the run is ending) sends no move after it.
+    if (!state.deviceWhite && !startGameIfReady(session, 'b')) return;
+    if (terminationRequested()) return;
 
     std::string_view move(line);
     if (!isAcceptableMove(move)) {
@@ -68,7 +80,9 @@ void relayMove(Session& session, const char* line) {
     DeviceBuffer command;
     std::snprintf(command, sizeof command, "MOVE %s\r", line);
     DeviceBuffer buffer;
-    std::string_view answer = exchange(session, command, buffer);
+    std::optional<std::string_view> answered = exchange(session, command, buffer);
+    if (!answered) return;
+    std::string_view answer = *answered;
     std::size_t space = answer.find(' ');
     std::string_view head = answer.substr(0, space);
     std::string_view tail = space == std::string_view::npos ? answer : answer.substr(space + 1);

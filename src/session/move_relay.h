@@ -4,6 +4,10 @@
 
 namespace sorvanite {
 
+// What the front end is told, once, when the device's line fails mid-game.
+inline constexpr const char* kDeviceGoneNotice =
+    "tellusererror The chess device has gone: its serial line hung up or failed, so the game cannot go on";
+
 // "go": when a game with the device as White is ready to start, starts it and
 // passes on the device's first move.
 void relayGo(Session& session);

@@ -7,6 +7,7 @@ namespace sorvanite {
 // Everything the bridge remembers between front-end lines, for one run.
 struct SessionState {
     bool quitRequested = false;
+    bool deviceGone = false;  // the line failed: the run ends, nothing more goes to the port
     bool newGamePending = false;  // "new" seen, NEW not yet sent to the device
     bool levelSet = false;        // "level" seen since the last NEW
     bool deviceWhite = false;

@@ -1,10 +1,12 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
+#include "device/termination.h"
 #include "transcript/log_file.h"
 
 namespace sorvanite {
@@ -32,6 +34,10 @@ public:
         while (first < parts.size()) {
             ssize_t written = ::writev(fd_, parts.data() + first, static_cast<int>(parts.size() - first));
             if (written < 0 && errno == EINTR) continue;
+            // A FIFO whose reader is slow or stalled: wait where every other
+            // wait of the run happens, so a termination request ends it. A
+            // record that never got in is lost; the run goes on.
+            if (written < 0 && errno == EAGAIN && waitUntilReady(fd_, POLLOUT)) continue;
             if (written <= 0) {
                 cutBack(writtenOfRecord);
                 return;
@@ -61,11 +67,10 @@ private:
 std::unique_ptr<LogFile> openLogFile(const char* name) {
     // O_APPEND: every record lands at the end, after earlier runs' records.
     // O_NONBLOCK: a FIFO with no reader must not hang the bridge in open
-    // (it fails instead, and the run goes unrecorded); writes block again.
+    // (it fails instead, and the run goes unrecorded), and a full one is
+    // waited on in append. A regular file never blocks anyway.
     int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) return nullptr;
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return std::make_unique<PosixLogFile>(fd);
 }
 

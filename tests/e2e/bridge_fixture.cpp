@@ -94,6 +94,15 @@ void ScratchDirTest::TearDown() {
     if (!HasFailure()) std::filesystem::remove_all(dir_);
 }
 
+bool ScratchDirTest::waitForRecord(std::string_view text, std::chrono::milliseconds timeout) const {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (transcript().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
 std::string ScratchDirTest::transcript() const { return readFile(dir_ / "zormlog.txt"); }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startProgram(const std::string& program, const char* windowsProgramVariable,

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,6 +74,16 @@ std::string PtyDevice::readAvailable(std::chrono::milliseconds timeout) {
         pending_.append(chunk, static_cast<std::size_t>(count));
     }
     return std::exchange(pending_, {});
+}
+
+bool PtyDevice::waitUntilPortHolds(std::size_t count, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int waiting = 0;
+        if (::ioctl(portKeeper_, FIONREAD, &waiting) == 0 && static_cast<std::size_t>(waiting) >= count) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
 }
 
 void PtyDevice::send(std::string_view bytes) {

@@ -34,6 +34,10 @@ public:
     std::string readAvailable(std::chrono::milliseconds timeout);
 
     void send(std::string_view bytes);
+    // Waits until the bridge's side of the line holds `count` bytes that
+    // nobody has read yet: everything sent before them has passed the line
+    // discipline (an XOFF has taken effect). False on time-out.
+    bool waitUntilPortHolds(std::size_t count, std::chrono::milliseconds timeout = 10s);
     // Closes the device's side: the bridge sees the line hang up.
     void hangUp();
     bool hungUp() const { return master_ < 0; }

@@ -15,10 +15,15 @@ struct ChannelRun {
     DeviceChannel channel{port, transcript};
     DeviceBuffer buffer{};
     std::size_t stored = 0;
+    ReceiveEnd end = ReceiveEnd::Answered;
 
     // The records written after the run's start marker.
     std::string records() const { return log.substr(std::strlen("New session\r\n")); }
-    void receive() { stored = channel.receiveFromDevice(buffer); }
+    void receive() {
+        ReceiveResult result = channel.receiveFromDevice(buffer);
+        stored = result.length;
+        end = result.end;
+    }
 };
 
 TEST(DeviceChannel, SendsCommandsWholeAndRecordsThem) {
@@ -26,6 +31,20 @@ TEST(DeviceChannel, SendsCommandsWholeAndRecordsThem) {
     run.channel.sendToDevice("MOVE e2e4\r");
     EXPECT_EQ(run.port.written(), "MOVE e2e4\r");
     EXPECT_EQ(run.records(), " --> MOVE e2e4\r\n");
+}
+
+TEST(DeviceChannel, WhatTheDeviceSentUnaskedIsRecordedAndNeverAnswersTheCommand) {
+    ChannelRun run;
+    // The LF of a CR LF device, then a late answer to an abandoned command.
+    run.port.reply("e7e5\r").unasked("\nd7d5\r").reply("g8f6\r");
+    run.receive();
+    run.channel.sendToDevice("MOVE d2d4\r");
+    run.receive();
+    EXPECT_STREQ(run.buffer, "g8f6\r");
+    EXPECT_EQ(run.records(), " <-- e7e5\r\n <-- \nd7d5\r\n --> MOVE d2d4\r\n <-- g8f6\r\n");
+    // Nothing waiting: no record.
+    run.channel.sendToDevice("MOVE g1f3\r");
+    EXPECT_TRUE(run.records().ends_with("g8f6\r\n --> MOVE g1f3\r\n"));
 }
 
 TEST(DeviceChannel, ReplyEndsAtItsCarriageReturn) {
@@ -53,8 +72,16 @@ TEST(DeviceChannel, ReadErrorEndsTheReplyAndIsRecorded) {
     run.port.reply("e7").failedRead(22).reply("e5\r");
     run.receive();
     EXPECT_STREQ(run.buffer, "e7");
+    EXPECT_EQ(run.end, ReceiveEnd::DeviceGone);
     EXPECT_EQ(run.records(), " <-- (err: 22)e7\n");
     EXPECT_EQ(run.port.readsLeft(), 3u);
+
+    // A termination request is no failure of the line.
+    ChannelRun interrupted;
+    interrupted.port.reply("e7").interruptedRead();
+    interrupted.receive();
+    EXPECT_EQ(interrupted.end, ReceiveEnd::Interrupted);
+    EXPECT_EQ(interrupted.records(), " <-- (err: 4)e7\n");
 }
 
 TEST(DeviceChannel, ByteDeliveredByAFailingReadIsKept) {
@@ -98,7 +125,7 @@ TEST(DeviceChannel, AbsentTranscriptRecordsNothing) {
     port.reply("e7e5\r");
     DeviceBuffer buffer;
     channel.sendToDevice("MOVE e2e4\r");
-    EXPECT_EQ(channel.receiveFromDevice(buffer), 5u);
+    EXPECT_EQ(channel.receiveFromDevice(buffer).length, 5u);
     EXPECT_EQ(port.written(), "MOVE e2e4\r");
 }
 

@@ -5,28 +5,45 @@ namespace sorvanite::testing {
 PortRead FakePort::readByte() {
     ++reads_;
     if (script_.empty()) return {false, 0, kHangUpError};
-    PortRead next = script_.front();
+    PortRead next = script_.front().read;
     script_.pop_front();
     return next;
 }
 
+void FakePort::takeWaitingBytes(std::string& bytes, std::size_t limit) {
+    while (!script_.empty() && script_.front().unasked && bytes.size() < limit) {
+        bytes += script_.front().read.byte;
+        script_.pop_front();
+    }
+}
+
+FakePort& FakePort::unasked(std::string_view bytes) {
+    for (char byte : bytes) script_.push_back({{true, byte, 0}, true});
+    return *this;
+}
+
+FakePort& FakePort::interruptedRead() {
+    script_.push_back({{false, 0, 4, true}});
+    return *this;
+}
+
 FakePort& FakePort::reply(std::string_view reply) {
-    for (char byte : reply) script_.push_back({true, byte, 0});
+    for (char byte : reply) script_.push_back({{true, byte, 0}});
     return *this;
 }
 
 FakePort& FakePort::emptyRead() {
-    script_.push_back({false, 0, 0});
+    script_.push_back({{false, 0, 0}});
     return *this;
 }
 
 FakePort& FakePort::failedRead(int errorCode) {
-    script_.push_back({false, 0, errorCode});
+    script_.push_back({{false, 0, errorCode}});
     return *this;
 }
 
 FakePort& FakePort::failedReadWithByte(int errorCode, char byte) {
-    script_.push_back({true, byte, errorCode});
+    script_.push_back({{true, byte, errorCode}});
     return *this;
 }
 

@@ -20,6 +20,7 @@ public:
     static constexpr int kHangUpError = 5;
 
     PortRead readByte() override;
+    void takeWaitingBytes(std::string& bytes, std::size_t limit) override;
     void write(const char* data, std::size_t length) override { written_.append(data, length); }
 
     // Queues the bytes of `reply`, each served by its own read.
@@ -29,6 +30,11 @@ public:
     // Queues a failing read, optionally one that still delivered a byte.
     FakePort& failedRead(int errorCode);
     FakePort& failedReadWithByte(int errorCode, char byte);
+    // Queues a read that a termination request cut short.
+    FakePort& interruptedRead();
+    // Queues bytes the device sends unasked: they are already waiting when
+    // the next command goes out.
+    FakePort& unasked(std::string_view bytes);
 
     const std::string& written() const { return written_; }
     // The written bytes split after each CR.
@@ -37,7 +43,11 @@ public:
     std::size_t readCount() const { return reads_; }
 
 private:
-    std::deque<PortRead> script_;
+    struct Step {
+        PortRead read;
+        bool unasked = false;
+    };
+    std::deque<Step> script_;
     std::string written_;
     std::size_t reads_ = 0;
 };

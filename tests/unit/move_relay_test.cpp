@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "session/move_relay.h"
 #include "unit/session_harness.h"
 
 namespace sorvanite::testing {
@@ -157,12 +158,40 @@ TEST(MoveNumbers, AcknowledgementsCountOneMoveEach) {
     EXPECT_EQ(replies(loop), "DONE\ne2e4\n3. ... g8f6\n");
 }
 
-TEST(MoveNumbers, HungUpDeviceGivesEmptyRepliesWithoutSpinning) {
+TEST(DeviceLine, AHangUpIsToldOnceAndEndsTheRun) {
+    struct Case {
+        const char* device;  // what arrives before the line fails
+        const char* input;
+        std::size_t commands;
+    };
+    for (Case c : {Case{"OK\re7", "new\nlevel 40 5 0\ne2e4\nd2d4\nquit\n", 2},  // mid-answer
+                   Case{"e2", "new\nlevel 40 5 0\nwhite\ngo\ne7e5\n", 1},      // the first move as White
+                   Case{"", "new\nlevel 40 5 0\ne2e4\nd2d4\n", 1}}) {          // the game start as Black
+        LoopRun loop;
+        loop.port.reply(c.device).failedRead(5);
+        loop.run(c.input);
+        EXPECT_EQ(loop.status, exitStatusForDeviceGone());
+        EXPECT_EQ(replies(loop), std::string(kDeviceGoneNotice) + "\n");
+        EXPECT_EQ(loop.port.commands().size(), c.commands) << c.input;
+        EXPECT_TRUE(loop.transcript.ends_with(std::string("<== ") + kDeviceGoneNotice + "\r\nSession ends\r\n"))
+            << loop.transcript;
+    }
+}
+
+TEST(DeviceLine, AnInterruptedAnswerIsNotRelayed) {
     LoopRun loop;
-    loop.run("new\nlevel 40 5 0\ne2e4\nd2d4\nquit\n");
-    EXPECT_EQ(replies(loop), "1. ... \n2. ... \n");
-    EXPECT_EQ(loop.port.readCount(), 3u);
-    EXPECT_NE(loop.transcript.find(" <-- (err: 5)\n --> MOVE e2e4\r\n <-- (err: 5)\n"), std::string::npos);
+    loop.port.reply("e7").interruptedRead();
+    loop.run("e2e4\n");
+    EXPECT_EQ(replies(loop), "");
+    EXPECT_NE(loop.transcript.find(" <-- (err: 4)e7\n"), std::string::npos);
+}
+
+TEST(DeviceLine, ACrLfDeviceGivesCleanMoves) {
+    LoopRun loop;
+    loop.port.reply("OK\r").unasked("\n").reply("e7e5\r").unasked("\n").reply("g8f6\r");
+    loop.run("new\nlevel 40 5 0\ne2e4\nd2d4\n");
+    EXPECT_EQ(replies(loop), "1. ... e7e5\n2. ... g8f6\n");
+    EXPECT_NE(loop.transcript.find(" <-- OK\r\n <-- \n\n --> MOVE e2e4\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -14,12 +14,13 @@ struct LoopRun {
     FakePort port;
     std::string transcript;
     std::string output;
+    int status = -1;
 
     LoopRun& run(const std::string& input) {
         std::istringstream in(input);
         std::ostringstream out;
         Transcript log = memoryTranscript(transcript);
-        runCommandLoop(in, out, port, log);
+        status = runCommandLoop(in, out, port, log);
         log.close();
         output = out.str();
         return *this;

@@ -35,7 +35,7 @@ void talk(Port& port) {
     limitAnswerWait(kAnswerSeconds);
     channel.sendToDevice("NEW 120 12 b\r");
     DeviceBuffer answer;
-    std::size_t length = channel.receiveFromDevice(answer);
+    std::size_t length = channel.receiveFromDevice(answer).length;
     std::string text(answer, length);
     if (length > 0 && answer[length - 1] == '\r')
         std::printf("answer:  %s\n", visible(text).c_str());
