@@ -82,7 +82,7 @@ void ScratchDirTest::openUpForOrdinaryUser() {
     fs::remove_all(dir_);
     dir_ = place;
     fs::permissions(dir_, fs::perms::all);
-    for (std::string* program : {&bridge_, &doctor_}) {
+    for (std::string* program : {&bridge_, &doctor_, &cecp2_}) {
         fs::path copy = dir_ / "bin" / fs::path(*program).filename();
         fs::copy_file(*program, copy);
         *program = copy.string();
@@ -130,7 +130,7 @@ std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)()) {
-    return startProgram(SORVANITE_E2E_CECP2, "SORVANITE_E2E_WINE_CECP2", {}, prepare);
+    return startProgram(cecp2_, "SORVANITE_E2E_WINE_CECP2", {}, prepare);
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {

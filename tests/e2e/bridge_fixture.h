@@ -49,6 +49,7 @@ private:
     std::filesystem::path dir_;
     std::string bridge_ = SORVANITE_E2E_BRIDGE;
     std::string doctor_ = SORVANITE_E2E_DOCTOR;
+    std::string cecp2_ = SORVANITE_E2E_CECP2;
 };
 
 // A scratch directory whose "com1" is a pseudo-terminal the test plays the

@@ -113,6 +113,19 @@ TEST_F(Cecp2Test, KnightsStartsTheNextEngineBeforeTheLastQuits) {
     EXPECT_EQ(holder->finish("quit\n").code, 0);
 }
 
+TEST_F(Cecp2Test, DeviceHangingUpIsToldOnceAndEndsTheRun) {
+    if (underWine()) GTEST_SKIP() << "Wine's ReadFile spins on a hung-up pty instead of failing";
+    RunResult run = play("xboard\nprotover 2\nnew\nusermove e2e4\nusermove d2d4\nquit\n", {{"OK\r"}, {"e7", true}});
+    EXPECT_EQ(run.status.code, 5);
+    EXPECT_EQ(run.output, kFeatures +
+                              "tellusererror The chess device has gone: its serial line hung up or failed, so the "
+                              "game cannot go on\n");
+    EXPECT_EQ(run.device, "NEW 120 12 b\rMOVE e2e4\r");
+    EXPECT_TRUE(run.transcript.ends_with(" <-- (err: 5)e7\n<== tellusererror The chess device has gone: its serial "
+                                         "line hung up or failed, so the game cannot go on\r\nSession ends\r\n"))
+        << run.transcript;
+}
+
 TEST_F(Cecp2Test, SigtermWhileTheDeviceThinksEndsInOrder) {
     if (underWine()) GTEST_SKIP() << "Windows has no termination signals";
     auto engine = startCecp2();

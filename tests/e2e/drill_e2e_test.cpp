@@ -1,6 +1,7 @@
 // Fault drills on the real binary: a silent device, floods from either side,
 // and garbage from the front end.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -93,6 +94,25 @@ TEST_F(BridgeTest, TranscriptThatIsAFifo) {
     ::close(reader);
     EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
               "New session\r\n<== Sorvanite\r\n==> bogus\r\n<== \r\n==> quit\r\nSession ends\r\n");
+
+    // A reader that stops reading: the bridge waits for it, and SIGTERM
+    // still ends the run at once.
+    reader = ::open((dir() / "zormlog.txt").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    auto bridge = start();
+    std::string lines;
+    for (int i = 0; i < 8000; ++i) lines += "bogus\n";
+    bridge->send(lines, 2s);  // more than the FIFO holds: the rest waits in our pipe
+    int held = 0;
+    for (int i = 0; i < 5000 && held < 60000; ++i, std::this_thread::sleep_for(1ms)) ::ioctl(reader, FIONREAD, &held);
+    EXPECT_GE(held, 60000) << "the FIFO never filled";
+    bridge->signal(SIGTERM);
+    auto asked = std::chrono::steady_clock::now();
+    ExitStatus stalled = bridge->finish({}, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+    EXPECT_TRUE(stalled.exited);
+    EXPECT_EQ(stalled.code, 0);
+    ::close(reader);
 }
 
 TEST_F(BridgeTest, FileSizeLimitLeavesWholeRecordsAndPlayGoesOn) {

@@ -169,6 +169,28 @@ TEST_F(EmulatorTest, ScriptedRawBytes) {
     EXPECT_NE(transcript().find("==> g1f3\r\n <-- \n\n --> MOVE g1f3\r\n"), std::string::npos);
 }
 
+TEST_F(EmulatorTest, AKilledRunDoesNotLockAnOrdinaryUserOut) {
+    if (underWine()) GTEST_SKIP() << "POSIX users";
+    // Front ends such as eboard kill their engine after every game. The
+    // killed run's exclusive flag must not outlive it.
+    openUpForOrdinaryUser();
+    startScriptedDevice("e7e5\nd7d5\nOK\ne7e5\nd7d5\n");
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chmod(portLinkPath(dir()).c_str(), 0666), 0);
+    }
+    for (bool cecp2 : {false, true}) {
+        auto killed = cecp2 ? startCecp2(asOrdinaryUser) : start(asOrdinaryUser);
+        killed->send("e2e4\n");
+        ASSERT_TRUE(killed->waitForOutput(cecp2 ? "move e7e5\n" : "1. ... e7e5\n")) << killed->output();
+        killed->signal(SIGKILL);
+        EXPECT_FALSE(killed->finish().exited);
+        auto next = start(asOrdinaryUser);
+        ExitStatus status = next->finish("d2d4\nquit\n");
+        EXPECT_EQ(status.code, 0) << (cecp2 ? "after sorvanite-cecp2" : "after sorvanite");
+        EXPECT_EQ(next->output(), "Sorvanite\n1. ... d7d5\n");
+    }
+}
+
 class EmulatorErrors : public ScratchDirTest {
 protected:
     // Runs the emulator expecting it to refuse; returns its exit status.

@@ -1,9 +1,12 @@
 // The serial side of the bridge, on the real binary and a pseudo-terminal.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
+#include <iomanip>
 
 #include "e2e/bridge_fixture.h"
 
@@ -30,6 +33,33 @@ TEST_F(BridgeTest, HeldPortKeepsASecondBridgeOff) {
     EXPECT_EQ(second->output(), "");
     EXPECT_EQ(first->finish("quit\n").code, 0);
     EXPECT_EQ(transcript(), "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n");
+}
+
+TEST_F(BridgeTest, LockFileOfALiveTerminalProgramKeepsTheBridgeOff) {
+    if (underWine()) GTEST_SKIP() << "UUCP lock files are a POSIX convention";
+    std::filesystem::path lock =
+        "/run/lock/LCK.." + std::filesystem::path(device.portPath()).filename().string();
+    termios before = device.portSettings();
+    {
+        std::ofstream file(lock);
+        if (!file) GTEST_SKIP() << "cannot write " << lock;
+        file << std::setw(10) << ::getpid() << "\n";  // as minicom writes it: we are alive
+    }
+    auto refused = start();
+    ExitStatus status = refused->finish("e2e4\nquit\n");
+    termios after = device.portSettings();
+    EXPECT_EQ(status.code, 16);
+    EXPECT_EQ(refused->output(), "");
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "the line settings were touched";
+    // The lock of a program that has ended is stale.
+    pid_t ended = ::fork();
+    if (ended == 0) ::_exit(0);
+    ::waitpid(ended, nullptr, 0);
+    std::ofstream(lock) << std::setw(10) << ended << "\n";
+    RunResult run = this->run("e2e4\nquit\n", {{"e7e5\r"}});
+    std::filesystem::remove(lock);
+    EXPECT_EQ(run.status.code, 0);
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n");
 }
 
 TEST_F(BridgeTest, PortIsSetTo9600RawWithSoftwareFlowControl) {

@@ -33,10 +33,13 @@ public:
     void hangUp();
 
 private:
+    void releaseAfterClient();
+
     DeviceLine() = default;
 
     int master_ = -1;
     int keeper_ = -1;  // keeps the line up while no bridge has it open
+    int closeWatch_ = -1;  // inotify: a client closed the terminal
     int listener_ = -1;  // a socket line before its connection
     std::string socketPath_;
     std::string portPath_;
