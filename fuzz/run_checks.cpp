@@ -42,6 +42,8 @@ void scriptDevice(testing::FakePort& port, std::string_view script) {
             port.failedRead(static_cast<unsigned char>(script[++i]) + 1);
         } else if (byte == 0xFD && hasArgument) {
             port.failedReadWithByte(5, script[++i]);
+        } else if (byte == 0xFC && hasArgument) {
+            port.unasked(script.substr(++i, 1));
         } else {
             port.reply(script.substr(i, 1));
         }
@@ -56,10 +58,19 @@ void checkRecords(const std::vector<RecordingLogFile::Record>& records, const st
 
     std::string frontEndLines, deviceCommands;
     bool awaitingReply = false;
+    bool lineFailed = false;
     for (std::size_t i = 1; i + 1 < records.size(); ++i) {
         const Record& r = records[i];
         const std::string& kind = r.front();
-        if (awaitingReply != (kind == " <-- ")) violated("each command gets exactly one receive", kind);
+        // A receive record outside an exchange holds what the device sent
+        // unasked: it comes right before a command and never has an error.
+        if (!awaitingReply && kind == " <-- ") {
+            if (r.size() != 3 || r[1].empty() || r[2] != "\n" || i + 2 >= records.size() ||
+                records[i + 1].front() != " --> ")
+                violated("unasked bytes are recorded right before a command", kind);
+            continue;
+        }
+        if (awaitingReply && kind != " <-- ") violated("each command gets exactly one receive", kind);
         awaitingReply = false;
         if (kind == "==> ") {
             if (r.size() != 3 || r[2] != "\r\n") violated("front-end record ends in CR LF", kind);
@@ -71,12 +82,14 @@ void checkRecords(const std::vector<RecordingLogFile::Record>& records, const st
         } else if (kind == " --> ") {
             if (r.size() != 3 || r[2] != "\n") violated("device record ends in LF", kind);
             if (!isDeviceCommand(r[1])) violated("only NEW and MOVE commands reach the device", r[1]);
+            if (lineFailed) violated("nothing reaches the device after its line failed", r[1]);
             deviceCommands += r[1];
             awaitingReply = true;
         } else if (kind == " <-- ") {
             if (r.size() != 4 || r[3] != "\n") violated("receive record ends in LF", kind);
             static const std::regex errorText(R"((\(err: -?[0-9]+\))?)");
             if (!std::regex_match(r[1], errorText)) violated("error text", r[1]);
+            if (!r[1].empty()) lineFailed = true;
             const std::string& reply = r[2];
             std::size_t cr = reply.find('\r');
             if (reply.size() > 31 || (cr != std::string::npos && cr + 1 != reply.size()))

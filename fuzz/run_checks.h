@@ -28,10 +28,12 @@ private:
 // - everything sent to the device is a well-formed NEW or MOVE command with
 //   an acceptable move, and each is followed by exactly one receive;
 // - every line on standard output was recorded, in order, as a "<== " record;
+// - nothing reaches the device after a read from it failed;
 // - every record is well formed and the run is framed by its start and end
 //   markers.
 // `deviceScript` bytes are served one per read, except: 0xFE is an empty
-// read, 0xFF N a failing read with error N, 0xFD B a failing read that still
+// read, 0xFF N a failing read with error N, 0xFC B a byte sent unasked (waiting
+// before the next command), 0xFD B a failing read that still
 // delivered byte B.
 void runAndCheck(std::string_view frontEndInput, std::string_view deviceScript);
 

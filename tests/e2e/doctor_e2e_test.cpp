@@ -118,10 +118,15 @@ TEST_F(DoctorTest, ReadsTheEndOfTheTranscript) {
     const std::string start = "New session\r\n<== Sorvanite\r\n";
     const std::vector<Case> cases = {
         {start + "==> new\r\n==> level 40 5 0\r\n==> e2e4\r\n --> NEW 300 7 b\r\n <-- OK\r\n --> MOVE e2e4\r\n",
-         "the device never answered `MOVE e2e4`: check power, cable and speed (9600 8N1)"},
+         "the device never answered `MOVE e2e4`: check power, cable and speed (9600 8N1); the device may still "
+         "answer `MOVE e2e4` late: let it make its move (or restart it) before starting a new game"},
+        {start + "==> e2e4\r\n --> MOVE e2e4\r\n <-- (err: 4)e7\nSession ends\r\n",
+         "the run ended in order, but a read from the device failed with error 4 (4: the run was asked to end, or "
+         "its front end went away, while it waited for the device); the device may still answer `MOVE e2e4` late: "
+         "let it make its move (or restart it) before starting a new game"},
         {start + "==> e2e4\r\n --> MOVE e2e4\r\n <-- e7e5\r\n<== 1. ... e7e5\r\n==> d2d4\r\n",
          "the run ended without `Session ends`: the bridge was killed, or it is still running"},
-        {start + "==> e2e4\r\n --> MOVE e2e4\r\n <-- (err: 5)e7\n<== 1. ... e7\r\n==> quit\r\nSession ends\r\n",
+        {start + "==> e2e4\r\n --> MOVE e2e4\r\n <-- (err: 5)e7\n<== tellusererror ...\r\nSession ends\r\n",
          "the run ended in order, but a read from the device failed with error 5 (5: the line hung up: "
          "the device or its USB adapter went away)"},
         {"New session\r\n<== Sorvanite\r\n --> MOVE e2e4\r\nSession ends\r\n" + start + "==> quit\r\nSession ends\r\n",

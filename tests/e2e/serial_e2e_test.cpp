@@ -51,6 +51,9 @@ TEST_F(BridgeTest, LockFileOfALiveTerminalProgramKeepsTheBridgeOff) {
     EXPECT_EQ(status.code, 16);
     EXPECT_EQ(refused->output(), "");
     EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0) << "the line settings were touched";
+    auto doctor = startDoctor({});
+    EXPECT_EQ(doctor->finish().code, 16);
+    EXPECT_NE(doctor->output().find("), by its lock file " + lock.string()), std::string::npos) << doctor->output();
     // The lock of a program that has ended is stale.
     pid_t ended = ::fork();
     if (ended == 0) ::_exit(0);

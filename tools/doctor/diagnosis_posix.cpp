@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "device/termination.h"
+#include "device/uucp_lock.h"
 #include "diagnosis.h"
 
 namespace sorvanite::doctor {
@@ -126,8 +127,16 @@ std::string explainOpenFailure(const char* path, int errorCode) {
         case EBUSY: {
             text += std::string("cause: another program holds ") + path + ".\n";
             std::set<long> pids = exists ? holdersOf(port) : std::set<long>{};
+            std::string lockFile;
+            pid_t locker = uucpLockHolder(path, &lockFile);
+            if (locker != 0) {
+                text += "       process " + std::to_string(locker) + " (" + processName(locker) + "), by its lock file " +
+                        lockFile + "\n";
+                pids.erase(locker);
+            }
             for (long pid : pids) text += "       process " + std::to_string(pid) + " (" + processName(pid) + ")\n";
-            if (pids.empty()) text += "       (no process of yours has it open: it may be another user's)\n";
+            if (pids.empty() && locker == 0)
+                text += "       (no process of yours has it open: it may be another user's)\n";
             text += "fix:   end that program (a bridge left running by a front end, a terminal program).\n";
             break;
         }

@@ -30,27 +30,39 @@ std::string trimmed(std::string_view record, std::size_t prefix) {
 
 std::string lineError(int code) {
     switch (code) {
-        case 4: return " (4: the bridge was asked to end while it waited for the device)";
+        case 4: return " (4: the run was asked to end, or its front end went away, while it waited for the device)";
         case 5: return " (5: the line hung up: the device or its USB adapter went away)";
         default: return "";
     }
 }
 
+// What a person should know when the run left a command unanswered: the
+// device may still answer it, and that late answer would meet the next run.
+std::string lateAnswerWarning(std::string_view command) {
+    return "; the device may still answer `" + trimmed(command, 5) +
+           "` late: let it make its move (or restart it) before starting a new game";
+}
+
 std::string verdictFor(const std::vector<std::string_view>& records) {
     int lastError = 0;
+    std::string_view unanswered;  // the last command, while no complete answer has followed it
     for (std::string_view record : records) {
         if (record.starts_with(" <-- (err: ")) lastError = std::atoi(record.data() + 11);
+        if (record.starts_with(" --> ")) unanswered = record;
+        if (record.starts_with(" <-- ") && !record.starts_with(" <-- (err: 4)")) unanswered = {};
     }
     const std::string_view last = records.back();
+    if (last.starts_with(" --> "))
+        return "the device never answered `" + trimmed(last, 5) + "`: check power, cable and speed (9600 8N1)" +
+               lateAnswerWarning(last);
+    std::string late = unanswered.empty() ? "" : lateAnswerWarning(unanswered);
     if (last == kRunEnd) {
         if (lastError != 0)
             return "the run ended in order, but a read from the device failed with error " +
-                   std::to_string(lastError) + lineError(lastError);
+                   std::to_string(lastError) + lineError(lastError) + late;
         return "the run ended in order (quit, or the end of the front end's input)";
     }
-    if (last.starts_with(" --> "))
-        return "the device never answered `" + trimmed(last, 5) + "`: check power, cable and speed (9600 8N1)";
-    return "the run ended without `Session ends`: the bridge was killed, or it is still running";
+    return "the run ended without `Session ends`: the bridge was killed, or it is still running" + late;
 }
 
 }  // namespace
