@@ -2,7 +2,8 @@
 // the virtual machine. It borrows the bridge's own descriptor (pidfd_getfd):
 // opening the port anew would raise DTR and RTS again.
 //   serial-vm-probe settings PID   the line settings and modem lines
-//   serial-vm-probe cpu PID MS     CPU ticks PID uses in the next MS ms
+//   serial-vm-probe as-nobody PROGRAM   runs PROGRAM as user and group 65534
+#include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
@@ -54,28 +55,16 @@ int settings(int pid) {
     return 0;
 }
 
-long cpuTicks(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long total = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i >= 14) total += std::stol(field);
-    return total;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::string(argv[1]) == "settings") return settings(std::atoi(argv[2]));
-    if (argc >= 4 && std::string(argv[1]) == "cpu") {
-        int pid = std::atoi(argv[2]);
-        long before = cpuTicks(pid);
-        ::usleep(static_cast<useconds_t>(std::atoi(argv[3])) * 1000);
-        std::printf("cpu ticks %ld\n", cpuTicks(pid) - before);
-        return 0;
+    if (argc >= 3 && std::string(argv[1]) == "as-nobody") {
+        // Root passes a terminal's exclusive flag; an ordinary user does not.
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) return 125;
+        ::execv(argv[2], argv + 2);
+        return 127;
     }
-    std::fputs("usage: serial-vm-probe settings PID | cpu PID MS\n", stderr);
+    std::fputs("usage: serial-vm-probe settings PID | as-nobody PROGRAM\n", stderr);
     return 2;
 }

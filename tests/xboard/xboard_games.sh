@@ -24,12 +24,27 @@ for tool in xboard Xvfb xdpyinfo xdotool fairymax stockfish import; do
     fi
 done
 
+# reap_leftovers: every process started with our scratch home (a GUI's
+# session bus, its desktop portals, an engine) is killed, and whatever they
+# mounted below the artifacts (the document portal's FUSE mount) unmounted,
+# so that a failed game cannot break the next run.
+reap_leftovers() {
+    local pid mount
+    for pid in $(grep -l -a -F "HOME=$out/home" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
+        [ "$pid" != $$ ] && kill -9 "$pid" 2>/dev/null || true
+    done
+    awk -v top="$out/" 'index($2, top) == 1 { print $2 }' /proc/mounts | sort -r | while read -r mount; do
+        umount -l "$mount" 2>/dev/null || fusermount -u -z "$mount" 2>/dev/null || true
+    done
+}
+reap_leftovers
 rm -rf "$out"
 mkdir -p "$out/home"
 export PATH=/usr/games:$PATH HOME=$out/home
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    reap_leftovers
     wait 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -328,6 +343,29 @@ wait_device_moves() { wait_records "$1" "$device_moves_pattern" "$2" "device mov
 # to the GUI.
 wait_mate() { wait_records "$1" '^<== (1-0 \{White|0-1 \{Black) mates\}' "${2:-1}" "mates passed on"; }
 
+# click_move DIR CLICK WINDOW COLOUR MOVE: clicks MOVE's two squares, and
+# makes sure it took effect: the move reaches the transcript. A click that a
+# busy machine lost is made again: the target square alone (the piece may
+# still be picked up), then both squares once more.
+click_move() {
+    local dir=$1 click=$2 window=$3 colour=$4 move=$5 pattern before attempt
+    pattern="^==> (usermove )?$move"$'\r'
+    before=$(records "$dir" "$pattern")
+    "$click" "$window" "$colour" "${move:0:2}"
+    "$click" "$window" "$colour" "${move:2:2}"
+    for attempt in target both last; do
+        for _ in $(seq 30); do [ "$(records "$dir" "$pattern")" -gt "$before" ] && return; sleep 0.1; done
+        case $attempt in
+        target) echo "$dir: $move did not take, clicking its target again" >&2
+                "$click" "$window" "$colour" "${move:2:2}" ;;
+        both) echo "$dir: $move did not take, clicking it again" >&2
+              "$click" "$window" "$colour" "${move:0:2}"
+              "$click" "$window" "$colour" "${move:2:2}" ;;
+        esac
+    done
+    fail "$dir: the move $move never reached the engine"
+}
+
 # play_clicked_game DIR COLOUR CLICK WINDOW MOVE...: the person's moves
 # (COLOUR), each clicked with "CLICK WINDOW COLOUR SQUARE" once the device
 # has answered the last, up to the device's mate. $moves_before: the device's
@@ -340,8 +378,7 @@ play_clicked_game() {
     for move in "$@"; do
         wait_device_moves "$dir" "$expected"
         sleep "${move_pause:-1}"
-        "$click" "$window" "$colour" "${move:0:2}"
-        "$click" "$window" "$colour" "${move:2:2}"
+        click_move "$dir" "$click" "$window" "$colour" "$move"
         expected=$((expected + 1))
     done
     wait_device_moves "$dir" "$expected"
@@ -370,8 +407,7 @@ gnome_chess_game() {
     [ "$play_as" = black ] && to_move=Black
     for move in "$@"; do
         wait_title "$window" "$to_move to Move"
-        click_square "$window" "$play_as" "${move:0:2}"
-        click_square "$window" "$play_as" "${move:2:2}"
+        click_move "$dir" click_square "$window" "$play_as" "$move"
     done
     wait_mate "$dir"
     local winner=Black
