@@ -8,8 +8,7 @@
 namespace sorvanite::cecp2 {
 
 CoreSession::CoreSession(Port& port, Transcript& transcript)
-    : transcript_(transcript),
-      frontEnd_(unusedInput_, replies_, transcript),
+    : frontEnd_(unusedInput_, replies_, unrecorded_),
       device_(port, transcript),
       session_{SessionState{}, frontEnd_, device_} {}
 
@@ -18,7 +17,6 @@ std::vector<std::string> CoreSession::send(std::string_view line) {
     std::size_t length = std::min(line.size(), kFrontEndLineSize - 1);
     line.copy(text, length);
     text[length] = '\0';
-    transcript_.record({"==> ", {text, length}, "\r\n"});
     // Once the run is asked to end, or the device has gone, lines are
     // recorded but not acted on: no new exchange with the device.
     if (terminationRequested() || session_.state.deviceGone) return {};

@@ -7,9 +7,9 @@
 
 namespace sorvanite::cecp2 {
 
-// The bridge's own command table, move relay, port and transcript, driven a
-// line at a time: the transcript holds exactly the bridge's records, with
-// these lines as its "==> " records.
+// The bridge's own command table, move relay and port, driven a line at a
+// time. The device exchange goes into the transcript as in the bridge; the
+// core's own lines do not: the GUI's lines are the run's front-end records.
 class CoreSession final : public Core {
 public:
     CoreSession(Port& port, Transcript& transcript);
@@ -17,7 +17,7 @@ public:
     bool deviceGone() const override { return session_.state.deviceGone; }
 
 private:
-    Transcript& transcript_;
+    Transcript unrecorded_;
     std::istringstream unusedInput_;
     std::ostringstream replies_;
     FrontEnd frontEnd_;

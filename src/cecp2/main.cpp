@@ -1,5 +1,7 @@
 // sorvanite-cecp2: the chess device for GUIs that speak version 2 of the
 // engine protocol, through the bridge's own core.
+#include <cstring>
+
 #include "cecp2/core_session.h"
 #include "cecp2/protocol2.h"
 #include "session/bridge.h"
@@ -9,12 +11,14 @@ using namespace sorvanite;
 namespace {
 
 int runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
-    Transcript unrecorded;  // the GUI's own lines are not the bridge's records
-    FrontEnd gui(input, output, unrecorded);
+    // The transcript records the GUI's lines and every line sent to it,
+    // around the device exchange the core records.
+    FrontEnd gui(input, output, transcript);
     cecp2::CoreSession core(port, transcript);
     cecp2::Protocol2 protocol(core);
     FrontEndLine line;
     while (!protocol.quitRequested() && gui.readFrontEndLine(line)) {
+        transcript.record({"==> ", {line, std::strlen(line)}, "\r\n"});
         for (const std::string& reply : protocol.handle(line)) gui.sendToFrontEnd(reply);
     }
     output.flush();

@@ -1,24 +1,54 @@
 #include "cecp2/protocol2.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 namespace sorvanite::cecp2 {
 namespace {
 
+// No sigterm=0: a run ends in order on SIGTERM. nps=0: the device plays on
+// its clock only. setboard=1: strict clients require it; only the opening
+// position is then accepted.
 constexpr const char* kFeatures =
-    "feature myname=\"Sorvanite chess device\" setboard=0 usermove=1 sigint=0 sigterm=0 ping=1 colors=0 "
-    "analyze=0 pause=0 playother=1 draw=1 reuse=1 variants=\"normal\"";
+    "feature myname=\"Sorvanite chess device\" setboard=1 usermove=1 sigint=0 ping=1 colors=0 analyze=0 pause=0 "
+    "playother=1 draw=1 reuse=1 nps=0 variants=\"normal\"";
+
+constexpr const char* kStartPosition = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
+
+constexpr Divergence kPosition{"the device plays only from the opening position",
+                                          "The chess device can play only from the opening position."};
+constexpr Divergence kTakeBack{"the device cannot take moves back",
+                                          "The chess device cannot take moves back."};
+constexpr Divergence kUnseenMoves{
+    "the device cannot follow moves it has not answered",
+    "The chess device answers its opponent's moves one at a time and cannot follow moves entered for both sides."};
+constexpr Divergence kDepth{"the device cannot limit its search depth",
+                                       "The chess device cannot limit its search depth; it plays on its clock."};
+constexpr Divergence kNodes{"the device cannot play on a node count",
+                                       "The chess device cannot play on a node count; it plays on its clock."};
 
 bool inRange(char c, char low, char high) { return c >= low && c <= high; }
 
+bool hasMoveShape(std::string_view text) {
+    return text.size() >= 4 && inRange(text[0], 'a', 'h') && inRange(text[1], '1', '8') &&
+           inRange(text[2], 'a', 'h') && inRange(text[3], '1', '8');
+}
+
+bool isPromotionPiece(char c) { return std::string_view("qrbnQRBN").find(c) != std::string_view::npos; }
+
 // A move in coordinate notation: e2e4, or e7e8q.
 bool isMove(std::string_view text) {
-    if (text.size() != 4 && text.size() != 5) return false;
-    if (!inRange(text[0], 'a', 'h') || !inRange(text[1], '1', '8') || !inRange(text[2], 'a', 'h') ||
-        !inRange(text[3], '1', '8'))
-        return false;
-    return text.size() == 4 || std::string_view("qrbnQRBN").find(text[4]) != std::string_view::npos;
+    return hasMoveShape(text) && (text.size() == 4 || (text.size() == 5 && isPromotionPiece(text[4])));
+}
+
+bool isUnderPromotion(std::string_view text) { return isMove(text) && text.size() == 5 && text[4] != 'q' && text[4] != 'Q'; }
+
+// What edit mode takes: "#", "c", "." and placements such as "Pe4" or "xe4".
+bool isEditLine(std::string_view line) {
+    if (line == "#" || line == "c" || line == ".") return true;
+    return line.size() == 3 && std::string_view("PNBRQKpnbrqkx").find(line[0]) != std::string_view::npos &&
+           inRange(line[1], 'a', 'h') && inRange(line[2], '1', '8');
 }
 
 bool isResult(std::string_view text) {
@@ -30,6 +60,16 @@ std::string_view firstWord(std::string_view line) { return line.substr(0, line.f
 std::string_view argument(std::string_view line) {
     std::size_t space = line.find(' ');
     return space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+}
+
+// A FEN's placement, side to move, castling and en-passant fields: the
+// move counters do not make another position.
+std::string_view positionFields(std::string_view fen) {
+    std::size_t end = 0;
+    for (int field = 0; field < 4 && end != std::string_view::npos; ++field) {
+        end = fen.find(' ', end == 0 ? 0 : end + 1);
+    }
+    return end == std::string_view::npos ? fen : fen.substr(0, end);
 }
 
 // "N. ... move" as the core numbers the device's moves: the text after it.
@@ -45,11 +85,21 @@ std::optional<std::string_view> numberedMove(std::string_view line) {
 
 std::vector<std::string> Protocol2::handle(std::string_view line) {
     out_.clear();
-    if (editing_) {
-        // Pieces placed in edit mode, up to its ".": the position is already refused.
+    // Edit mode takes only edit lines, up to its "."; anything else ends it
+    // (a GUI that never sends the "." must still be able to quit or ping).
+    if (editing_ && isEditLine(line)) {
         if (line == ".") editing_ = false;
         return std::move(out_);
     }
+    editing_ = false;
+    handleCommand(line);
+    // The device's line failed: the GUI has been told, and nothing more can
+    // be played.
+    if (core_.deviceGone()) quit_ = true;
+    return std::move(out_);
+}
+
+void Protocol2::handleCommand(std::string_view line) {
     std::string_view command = firstWord(line);
     if (command == "protover") {
         tell(kFeatures);
@@ -70,21 +120,20 @@ std::vector<std::string> Protocol2::handle(std::string_view line) {
         engineSide_ = other(sideToMove_);
     } else if (command == "usermove") {
         userMove(std::string(argument(line)), line);
-    } else if (isMove(line)) {
+    } else if (hasMoveShape(line)) {
         userMove(std::string(line), line);
     } else if (command == "level") {
-        clock_ = std::string(line);
+        if (!nodesNotSeconds_) clock_ = std::string(line);
     } else if (command == "st") {
-        // Seconds per move: a 40-move period of that many moves' time, so
-        // the device gets the figure itself as its time per move.
-        long seconds = std::strtol(std::string(argument(line)).c_str(), nullptr, 10);
-        if (seconds > 0 && seconds <= 86400) {
-            char text[48];
-            std::snprintf(text, sizeof text, "level 40 %ld:%02ld 0", seconds * 40 / 60, seconds * 40 % 60);
-            clock_ = text;
-        }
+        if (!nodesNotSeconds_) setTimePerMove(argument(line));
     } else if (command == "time") {
-        time_ = std::string(line);
+        if (!nodesNotSeconds_) time_ = std::string(line);
+    } else if (command == "sd") {
+        refuseLimit(refusedDepth_, kDepth, line);
+    } else if (command == "nps") {
+        refuseLimit(refusedNodes_, kNodes, line);
+        // From now on the GUI's time figures count nodes: never seconds.
+        nodesNotSeconds_ = std::strtol(std::string(argument(line)).c_str(), nullptr, 10) != 0;
     } else if (command == "ping") {
         // Everything before it is done: each line is settled before the next is read.
         tell("pong " + std::string(argument(line)));
@@ -94,11 +143,9 @@ std::vector<std::string> Protocol2::handle(std::string_view line) {
         gameOver_ = true;
         engineSide_.reset();
     } else if (command == "setboard") {
-        refuse(line);
-        outOfStep_ = true;
+        setBoard(line);
     } else if (command == "edit") {
-        refuse(line);
-        outOfStep_ = true;
+        diverge(kPosition, line);
         editing_ = true;
     } else if (command == "undo") {
         takeBack(1, line);
@@ -108,18 +155,20 @@ std::vector<std::string> Protocol2::handle(std::string_view line) {
         core_.send("quit");
         quit_ = true;
     }
-    // The device's line failed: the GUI has been told, and nothing more can
-    // be played.
-    if (core_.deviceGone()) quit_ = true;
-    // Everything else (xboard, accepted, random, post, hard, easy, otim, sd,
-    // name, rating, computer, variant normal, ...) changes nothing here.
-    return std::move(out_);
+    // Everything else (xboard, accepted, rejected, random, post, nopost,
+    // hard, easy, otim, name, rating, computer, variant normal, ...) changes
+    // nothing here.
 }
 
 void Protocol2::newGame() {
+    resetGame();
+    engineSide_ = Side::Black;
+}
+
+// A fresh game from the opening; the engine's side is left as it was.
+void Protocol2::resetGame() {
     moves_.clear();
     sideToMove_ = Side::White;
-    engineSide_ = Side::Black;
     gameOver_ = false;
     deviceStarted_ = false;
     deviceSeen_ = 0;
@@ -127,10 +176,31 @@ void Protocol2::newGame() {
     time_.clear();
 }
 
+void Protocol2::setBoard(std::string_view line) {
+    if (positionFields(argument(line)) == kStartPosition) {
+        resetGame();
+        return;
+    }
+    diverge(kPosition, line);
+}
+
 void Protocol2::userMove(const std::string& move, std::string_view line) {
+    // Not a move, or one the device cannot make: the GUI takes it back, and
+    // neither the core nor the device ever sees it.
+    if (isUnderPromotion(move)) {
+        tell("Illegal move (the device promotes only to a queen): " + move);
+        return;
+    }
+    if (!isMove(move)) {
+        tell("Illegal move: " + move);
+        return;
+    }
     moves_.push_back(move);
     sideToMove_ = other(sideToMove_);
-    if (outOfStep_ || gameOver_) return;
+    if (outOfStep_ || gameOver_) {
+        if (engineSide_ == sideToMove_) think(line);
+        return;
+    }
     if (engineSide_ == sideToMove_) {
         think(line);
         return;
@@ -140,14 +210,17 @@ void Protocol2::userMove(const std::string& move, std::string_view line) {
     std::size_t pending = moves_.size() - deviceSeen_;
     Side mover = moverOf(moves_.size() - 1);
     bool deviceCanFollow = pending == 1 && (deviceStarted_ ? mover != deviceSide_ : mover == Side::White);
-    if (!deviceCanFollow) {
-        refuse(line);
-        outOfStep_ = true;
-    }
+    if (!deviceCanFollow) diverge(kUnseenMoves, line);
 }
 
 void Protocol2::think(std::string_view line) {
-    if (outOfStep_ || gameOver_) return;
+    if (gameOver_) return;
+    if (outOfStep_) {
+        // Asked to move in a game it cannot follow: rather than leave the GUI
+        // waiting, the device gives that game up.
+        resign();
+        return;
+    }
     std::size_t pending = moves_.size() - deviceSeen_;
     if (!deviceStarted_ && moves_.empty() && sideToMove_ == Side::White) {
         startDevice(Side::White);
@@ -157,8 +230,7 @@ void Protocol2::think(std::string_view line) {
     } else if (deviceStarted_ && sideToMove_ == deviceSide_ && pending == 1) {
         relayPendingMove();
     } else {
-        refuse(line);
-        outOfStep_ = true;
+        diverge(kUnseenMoves, line, true);
     }
 }
 
@@ -179,14 +251,22 @@ void Protocol2::relayPendingMove() { readReplies(core_.send(moves_.back()), true
 
 void Protocol2::takeBack(std::size_t plies, std::string_view line) {
     if (plies > moves_.size()) return;
-    if (moves_.size() - plies < deviceSeen_ && !outOfStep_) {
-        // The device has played on from there and cannot go back.
-        refuse(line);
-        outOfStep_ = true;
-    }
+    // The device has played on from there and cannot go back.
+    if (moves_.size() - plies < deviceSeen_) diverge(kTakeBack, line);
     moves_.resize(moves_.size() - plies);
     if (plies % 2 == 1) sideToMove_ = other(sideToMove_);
-    gameOver_ = false;
+}
+
+void Protocol2::setTimePerMove(std::string_view seconds) {
+    // Seconds per move, a fraction rounded up to a whole second: a 40-move
+    // period of that many moves' time, so the device gets the figure itself
+    // as its time per move.
+    double asked = std::strtod(std::string(seconds).c_str(), nullptr);
+    if (!(asked > 0) || asked > 86400) return;
+    long whole = static_cast<long>(std::ceil(asked));
+    char text[48];
+    std::snprintf(text, sizeof text, "level 40 %ld:%02ld 0", whole * 40 / 60, whole * 40 % 60);
+    clock_ = text;
 }
 
 void Protocol2::readReplies(const std::vector<std::string>& replies, bool deviceMoveExpected) {
@@ -229,9 +309,29 @@ void Protocol2::readReplies(const std::vector<std::string>& replies, bool device
     }
 }
 
-void Protocol2::refuse(std::string_view line) {
+void Protocol2::diverge(const Divergence& why, std::string_view line, bool askedToMove) {
     if (outOfStep_) return;  // said once; the device's game is already left behind
-    tell("Error (the device cannot set up positions): " + std::string(line));
+    outOfStep_ = true;
+    // In the middle of a game, or asked for a move it cannot make, the
+    // device gives the game up; otherwise it gives it up when asked to move.
+    bool resigning = !gameOver_ && (askedToMove || deviceStarted_);
+    tell("Error (" + std::string(why.reason) + "): " + std::string(line));
+    tell(std::string("tellusererror ") + why.words +
+         (resigning ? " It resigns this game; start a new game to play on."
+                    : " It cannot play this game; start a new game to play on."));
+    if (resigning) resign();
+}
+
+void Protocol2::refuseLimit(bool& refusedBefore, const Divergence& why, std::string_view line) {
+    if (refusedBefore) return;
+    refusedBefore = true;
+    tell("Error (" + std::string(why.reason) + "): " + std::string(line));
+    tell(std::string("tellusererror ") + why.words);
+}
+
+void Protocol2::resign() {
+    tell("resign");
+    gameOver_ = true;
 }
 
 }  // namespace sorvanite::cecp2

@@ -28,8 +28,8 @@ protected:
 };
 
 const std::string kFeatures =
-    "feature myname=\"Sorvanite chess device\" setboard=0 usermove=1 sigint=0 sigterm=0 ping=1 colors=0 analyze=0 "
-    "pause=0 playother=1 draw=1 reuse=1 variants=\"normal\"\nfeature done=1\n";
+    "feature myname=\"Sorvanite chess device\" setboard=1 usermove=1 sigint=0 ping=1 colors=0 analyze=0 pause=0 "
+    "playother=1 draw=1 reuse=1 nps=0 variants=\"normal\"\nfeature done=1\n";
 
 TEST_F(Cecp2Test, GnomeChessForceMoveGo) {
     // As gnome-chess 43 sends it (seen in its session): no protover, the
@@ -38,10 +38,11 @@ TEST_F(Cecp2Test, GnomeChessForceMoveGo) {
     EXPECT_EQ(run.status.code, 0);
     EXPECT_EQ(run.output, "move c7c5\nmove d7d6\n");
     EXPECT_EQ(run.device, "NEW 120 12 b\rMOVE e2e4\rMOVE g1f3\r");
+    // The GUI's side of the conversation around the device's.
     EXPECT_EQ(run.transcript,
-              "New session\r\n==> new\r\n==> level\r\n==> e2e4\r\n --> NEW 120 12 b\r\n <-- OK\r\n"
-              " --> MOVE e2e4\r\n <-- c7c5\r\n<== 1. ... c7c5\r\n==> g1f3\r\n --> MOVE g1f3\r\n <-- d7d6\r\n"
-              "<== 2. ... d7d6\r\n==> quit\r\nSession ends\r\n");
+              "New session\r\n==> xboard\r\n==> random\r\n==> force\r\n==> e2e4\r\n==> go\r\n"
+              " --> NEW 120 12 b\r\n <-- OK\r\n --> MOVE e2e4\r\n <-- c7c5\r\n<== move c7c5\r\n==> g1f3\r\n"
+              " --> MOVE g1f3\r\n <-- d7d6\r\n<== move d7d6\r\n==> quit\r\nSession ends\r\n");
 }
 
 TEST_F(Cecp2Test, GnomeChessWithTheDeviceOpening) {
@@ -62,9 +63,47 @@ TEST_F(Cecp2Test, PyChessDetectionAndBookSync) {
         {{"OK\r"}, {"d7d5\r"}});
     EXPECT_EQ(run.status.code, 0);
     EXPECT_EQ(run.output, kFeatures +
-                              "Error (the device cannot set up positions): usermove e7e5\npong 1\n"
-                              "move d7d5\npong 2\n");
+                              "Error (the device cannot follow moves it has not answered): usermove e7e5\n"
+                              "tellusererror The chess device answers its opponent's moves one at a time and cannot "
+                              "follow moves entered for both sides. It cannot play this game; start a new game to "
+                              "play on.\nresign\npong 1\nmove d7d5\npong 2\n");
     EXPECT_EQ(run.device, "NEW 180 4 b\rMOVE d2d4\r");
+}
+
+// What python-chess's XBoard client sends for a game (its engine.py): it
+// rejects usermove, and before each of the engine's moves sends "force", the
+// opponent's move, its limits, "nopost", "easy" and "go"; after each move it
+// pings. Whole games to the device's mate, with a time per move as Black and
+// a clock as White.
+std::string pythonChessGame(bool deviceWhite, const std::vector<std::string>& opponentMoves, const std::string& limits) {
+    std::string input = "xboard\nprotover 2\nrejected usermove\nnew\n";
+    for (std::size_t turn = 0; turn <= opponentMoves.size(); ++turn) {
+        if (!deviceWhite && turn == opponentMoves.size()) break;
+        input += "force\n";
+        if (deviceWhite ? turn > 0 : true) input += opponentMoves[deviceWhite ? turn - 1 : turn] + "\n";
+        input += limits + "nopost\neasy\ngo\nping " + std::to_string(turn) + "\n";
+    }
+    return input + "quit\n";
+}
+
+TEST_F(Cecp2Test, PythonChessPlaysWholeGamesAsWhiteAndAsBlack) {
+    RunResult black = play(pythonChessGame(false, {"f2f3", "a2a3", "b2b3", "h2h3", "g2g4"}, "st 0.5\n"),
+                           {{"OK\r"}, {"e7e5\r"}, {"a7a6\r"}, {"b7b6\r"}, {"h7h6\r"}, {"d8h4 0-1 {Black mates}\r"}});
+    EXPECT_EQ(black.status.code, 0);
+    EXPECT_EQ(black.output, kFeatures + "move e7e5\npong 0\nmove a7a6\npong 1\nmove b7b6\npong 2\nmove h7h6\npong 3\n"
+                                        "move d8h4\n0-1 {Black mates}\npong 4\n");
+    EXPECT_EQ(black.device, "NEW 40 1 b\rMOVE f2f3\rMOVE a2a3\rMOVE b2b3\rMOVE h2h3\rMOVE g2g4\r");  // 0.5 s: 1 s
+
+    RunResult white = play(pythonChessGame(true, {"a7a6", "a6a5", "h7h6", "h6h5"},
+                                           "level 0 1:00 5\ntime 6000\notim 6000\n"),
+                           {{"e2e4\r"}, {"f1c4\r"}, {"d1f3\r"}, {"d2d3\r"}, {"f3f7 1-0 {White mates}\r"}});
+    EXPECT_EQ(white.output, kFeatures + "move e2e4\npong 0\nmove f1c4\npong 1\nmove d1f3\npong 2\nmove d2d3\npong 3\n"
+                                        "move f3f7\n1-0 {White mates}\npong 4\n");
+    EXPECT_EQ(white.device, "NEW 60 5 w\rMOVE a7a6\rMOVE a6a5\rMOVE h7h6\rMOVE h6h5\r");
+    EXPECT_NE(white.transcript.find("==> time 6000\r\n==> otim 6000\r\n==> nopost\r\n==> easy\r\n==> go\r\n"
+                                    " --> NEW 60 5 w\r\n <-- e2e4\r\n<== move e2e4\r\n==> ping 0\r\n<== pong 0\r\n"),
+              std::string::npos)
+        << white.transcript;
 }
 
 TEST_F(Cecp2Test, EboardWithItsDefaultClockAndDreamChessWithNone) {
@@ -73,7 +112,9 @@ TEST_F(Cecp2Test, EboardWithItsDefaultClockAndDreamChessWithNone) {
     EXPECT_EQ(eboard.output, kFeatures + "move e7e5\n");
     EXPECT_EQ(eboard.device, "NEW 800 20 b\rMOVE e2e4\r");
     RunResult dreamchess = play("xboard\nnew\nsd 1\ne2e4\nquit\n", {{"OK\r"}, {"e7e5\r"}});
-    EXPECT_EQ(dreamchess.output, "move e7e5\n");
+    EXPECT_EQ(dreamchess.output,
+              "Error (the device cannot limit its search depth): sd 1\n"
+              "tellusererror The chess device cannot limit its search depth; it plays on its clock.\nmove e7e5\n");
     EXPECT_EQ(dreamchess.device, "NEW 120 12 b\rMOVE e2e4\r");
 }
 

@@ -120,8 +120,10 @@ TEST_F(BridgeTest, TrickledAnswerIsOneAnswer) {
 TEST_F(BridgeTest, DeviceXoffHoldsCommandsUntilXon) {
     auto bridge = start();
     ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
-    device.send("\x13");  // XOFF before the bridge has anything to say
-    std::this_thread::sleep_for(100ms);
+    // XOFF before the bridge has anything to say; once the byte after it
+    // waits at the bridge's side, the line has taken the XOFF.
+    device.send("\x13z");
+    ASSERT_TRUE(device.waitUntilPortHolds(1));
     bridge->send("e2e4\n");
     EXPECT_EQ(device.readAvailable(300ms), "");
     device.send("\x11");  // XON
@@ -151,7 +153,7 @@ TEST_F(BridgeTest, DeviceHangingUpMidAnswer) {
 TEST_F(BridgeTest, StaleBytesOnTheLineAreNotAnAnswer) {
     // A late answer to a bridge that was killed, a banner, a stray LF.
     device.send("e7e5\r\nREADY\r\n");
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(device.waitUntilPortHolds(13));
     RunResult run = this->run("new\nlevel 40 5 0\ne2e4\nd2d4\n", {{"OK\r"}, {"c7c5\r"}, {"d7d6\r"}});
     EXPECT_EQ(run.output, "Sorvanite\n1. ... c7c5\n2. ... d7d6\n");
     EXPECT_EQ(run.device, "NEW 300 7 b\rMOVE e2e4\rMOVE d2d4\r");

@@ -333,7 +333,7 @@ click_board() {
 }
 
 # device_moves DIR: how many moves the device has made.
-device_moves_pattern='^<== [0-9]+\. \.\.\. [a-h][1-8][a-h][1-8]'
+device_moves_pattern='^<== ([0-9]+\. \.\.\. |move )[a-h][1-8][a-h][1-8]'
 device_moves() { records "$1" "$device_moves_pattern"; }
 
 # wait_device_moves DIR N: the device has made N moves.
