@@ -605,7 +605,7 @@ eboard_game() {
     play_clicked_game "$dir" "$colour" eboard_square "$window" "$@"
     pkill -x eboard 2>/dev/null || true
     kill "$device_pid"
-    grep -a -q '^==> level 40 13:20 0' "$dir/zormlog.txt" || fail "$name: eboard's 20 s a move did not reach the device"
+    grep -a -q '^ --> NEW 800 20 ' "$dir/zormlog.txt" || fail "$name: eboard's 20 s a move did not reach the device"
     echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
@@ -693,5 +693,85 @@ if installed knights knights dbus-run-session; then
     echo "== Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
     knights_games
 fi
+
+# Take-backs the device cannot follow, in XBoard and gnome-chess: the person
+# is told why, the device resigns the game, and the next game plays as usual.
+takeback_script='OK\ne7e5\nOK\nc7c5\nd7d6\n'
+
+# wait_resigned DIR NAME: the refusal and the resignation reached the GUI.
+wait_resigned() {
+    wait_records "$1" '^<== resign'$'\r' 1 "resignations"
+    grep -a -q '^<== tellusererror The chess device cannot take moves back' "$1/zormlog.txt" \
+        || fail "$2: the person was not told why"
+}
+
+echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
+dir=$out/xboard-takeback
+start_gui_device "$dir" "$takeback_script"
+(cd "$dir" && exec env --default-signal=INT xboard -fcp "$cecp2" -fd "$dir" -saveSettingsOnExit false \
+    -startupMessage "" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" >"$dir/xboard.out" 2>&1) &
+xb=$!
+pids+=($xb)
+board_window >/dev/null
+type_move e2e4; wait_device_moves "$dir" 1
+xdotool windowfocus --sync "$(board_window)" key ctrl+x     # Retract Move
+wait_resigned "$dir" xboard-takeback
+# XBoard shows the reason in a popup and ends the game, telling the engine so.
+popup=$(find_window xboard-takeback '^Error$')
+import -window "$popup" "$out/xboard-takeback-message.png"
+wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
+dismiss_popups
+xdotool windowfocus --sync "$(board_window)" key ctrl+n      # New Game
+sleep 1
+type_move d2d4; wait_device_moves "$dir" 2
+type_move c2c4; wait_device_moves "$dir" 3
+import -window "$(board_window)" "$out/xboard-takeback-next-game.png"
+stop_xboard "$xb"
+kill "$device_pid"
+ended_in_order "$dir"
+echo "xboard-takeback: refused, resigned, and the next game played"
+
+echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
+name=gnome-chess-takeback
+dir=$out/$name
+start_gui_device "$dir" "$takeback_script"
+config=$dir/config
+mkdir -p "$config/gnome-chess" "$config/glib-2.0/settings"
+printf '[Sorvanite]\nprotocol=cecp\nbinary=%s\n' "$cecp2" >"$config/gnome-chess/engines.conf"
+printf "[org/gnome/Chess]\nopponent='Sorvanite'\nplay-as='white'\n" >"$config/glib-2.0/settings/keyfile"
+(cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 \
+    NO_AT_BRIDGE=1 dbus-run-session -- gnome-chess >"$dir/gnome-chess.out" 2>&1) &
+gc=$!
+pids+=($gc)
+window=$(find_window "$name" 'to Move')
+wait_title "$window" "White to Move"
+click_move "$dir" click_square "$window" white e2e4
+wait_device_moves "$dir" 1
+wait_title "$window" "White to Move"
+xdotool windowfocus --sync "$window" key ctrl+z            # Undo
+wait_resigned "$dir" "$name"
+# gnome-chess shows no engine messages: it ends the game, "Black has resigned".
+wait_title "$window" "White Wins"
+import -window "$window" "$out/$name-resigned.png"
+xdotool windowfocus --sync "$window" key ctrl+n             # New Game: its dialog's Start
+newgame=$(find_window "$name" '^New Game$')
+sleep 0.5
+xdotool mousemove --window "$newgame" 352 28 click 1
+wait_title "$window" "White to Move"
+click_move "$dir" click_square "$window" white d2d4
+wait_device_moves "$dir" 2
+wait_title "$window" "White to Move"
+click_move "$dir" click_square "$window" white c2c4
+wait_device_moves "$dir" 3
+# Past the 30 s after which gnome-chess calls a silent engine confused.
+sleep 35
+wait_title "$window" "White to Move"
+import -window "$window" "$out/$name-next-game.png"
+xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
+end_gui_run "$dir" "$name"
+pkill -x gnome-chess 2>/dev/null || true
+wait "$gc" 2>/dev/null || true
+if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$name: gnome-chess is confused"; fi
+echo "$name: refused, resigned, and the next game played"
 
 echo "xboard_games: all games played; artifacts in $out"
