@@ -11,6 +11,8 @@
 #      Knights (two games in one Knights) and Tagua, a whole game with the
 #      device as Black and one with the device as White in each, moves
 #      clicked on the GUI's board. A GUI that is not installed is left out.
+#   19. and 20. a take-back against sorvanite-cecp2 in XBoard and in
+#      gnome-chess: the device resigns that game, and the next game plays.
 # usage: xboard_games.sh BRIDGE CECP2 EMULATOR GAME_CHECK ARTIFACT_DIR
 # BRIDGE and CECP2 open "com1" in their working directory. Leaves PGNs,
 # transcripts and screenshots in ARTIFACT_DIR.
