@@ -34,6 +34,8 @@ public:
     // The line settings and modem lines as the driver now has them, in words
     // ("9600 8N1 ..."), for a person checking the port. Empty where unknown.
     virtual std::string describeLine() const { return {}; }
+    // Whether what we wrote is still held back by the device's XOFF.
+    virtual bool outputHeld() const { return false; }
 };
 
 struct PortOpenResult {

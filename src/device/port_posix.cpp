@@ -72,7 +72,10 @@ public:
             // Held back by the device's XOFF: wait for its XON, unless the run
             // is asked to end, which abandons the command.
             if (written < 0 && errno == EAGAIN && waitUntilReady(fd_, POLLOUT)) continue;
-            if (written <= 0) return;  // not examined further: see Port::write
+            if (written <= 0) {
+                heldBack_ = length > 0;  // for a person checking the port; the bridge goes on
+                return;                  // not examined further: see Port::write
+            }
             data += written;
             length -= static_cast<std::size_t>(written);
         }
@@ -80,8 +83,16 @@ public:
 
     std::string describeLine() const override;
 
+    bool outputHeld() const override {
+        // A UART keeps what we wrote in its output queue; a pseudo-terminal
+        // refuses the write itself.
+        int queued = 0;
+        return heldBack_ || (::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0);
+    }
+
 private:
     int fd_;
+    bool heldBack_ = false;
 };
 
 const char* speedName(speed_t speed) {

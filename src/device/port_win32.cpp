@@ -47,6 +47,12 @@ public:
         }
     }
 
+    bool outputHeld() const override {
+        DWORD errors = 0;
+        COMSTAT status{};
+        return ClearCommError(handle_, &errors, &status) && (status.fXoffHold || status.cbOutQue > 0);
+    }
+
     std::string describeLine() const override {
         DCB settings{};
         settings.DCBlength = sizeof settings;

@@ -1,6 +1,7 @@
 // sorvanite-doctor on the real binary: a usable port, each reason a port
 // cannot be used, a conversation with the device, and transcripts read back.
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,11 +56,19 @@ TEST_F(DoctorTest, TalksToTheDeviceWhenAsked) {
     EXPECT_EQ(scripted.finish(), "NEW 120 12 b\r");
 }
 
-TEST_F(DoctorTest, SilentDeviceIsReportedAfterFiveSeconds) {
+TEST_F(DoctorTest, SilentOrHeldDeviceIsNotUsable) {
     ExitStatus status = diagnose({"--talk"});
-    EXPECT_EQ(status.code, 0);
+    EXPECT_EQ(status.code, 1);
     EXPECT_TRUE(contains(report, "answer:  none within 5 s: check power, cable and speed (9600 8N1)\n")) << report;
+    EXPECT_TRUE(contains(report, "verdict:    the port opens, but the device gave no answer to NEW 120 12 b\n"));
     EXPECT_EQ(device.readCommand(), "NEW 120 12 b\r");
+    if (underWine()) return;
+    // A device that sent XOFF and never XON: flow control, not power or cable.
+    device.holdOutputWithXoff();
+    status = diagnose({"--talk"});
+    EXPECT_EQ(status.code, 1);
+    EXPECT_TRUE(contains(report, "because the device sent XOFF (software flow\n")) << report;
+    EXPECT_FALSE(contains(report, "power")) << report;
 }
 
 TEST_F(DoctorTest, MissingPort) {
@@ -73,8 +82,19 @@ TEST_F(DoctorTest, MissingPort) {
                                      "the bridge ends with status 2)\n"))
             << report;
         EXPECT_TRUE(contains(report, "cause: com1 does not exist.\n")) << report;
+        EXPECT_TRUE(contains(report, "fix:   start the emulated device: sorvanite-device --link com1 --background\n"))
+            << report;
     }
     EXPECT_TRUE(contains(report, "serial ports here:\n")) << report;
+    // The ports are listed from /sys: no terminal is opened to ask.
+    if (underWine() || std::system("command -v strace >/dev/null") != 0) return;
+    ChildProcess traced({"strace", "-f", "-qq", "-e", "trace=open,openat", "-o", (dir() / "strace.txt").string(),
+                         SORVANITE_E2E_DOCTOR},
+                        dir().string());
+    EXPECT_EQ(traced.finish({}, 20s).code, 2);
+    std::string calls = readFile(dir() / "strace.txt");
+    EXPECT_NE(calls.find("com1"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("\"/dev/tty"), std::string::npos) << calls;
 }
 
 TEST_F(DoctorTest, PortHeldByABridgeNamesIt) {
@@ -106,8 +126,15 @@ TEST_F(DoctorTest, OrdinaryUserWithoutPermissionIsToldTheGroup) {
     EXPECT_EQ(status.code, 13) << report;
     const group* owner = ::getgrgid(20);
     std::string name = owner ? owner->gr_name : "20";
-    EXPECT_TRUE(contains(report, "It belongs to the group '" + name + "', and you are not in it.\n")) << report;
+    EXPECT_TRUE(contains(report, "The group '" + name + "' may read and write it, and you are not in it.\n")) << report;
     EXPECT_TRUE(contains(report, "fix:   sudo usermod -aG " + name + " $USER, then log in again.\n")) << report;
+    // Only the owner may open it: joining its group would not help.
+    ASSERT_EQ(::chown(device.portPath().c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(device.portPath().c_str(), 0600), 0);
+    EXPECT_EQ(diagnose({}, asOrdinaryUser).code, 13);
+    EXPECT_TRUE(contains(report, "Only its owner may read and write it; joining a group would not help.\n")) << report;
+    EXPECT_TRUE(contains(report, "GROUP=\"dialout\", MODE=\"0660\"")) << report;
+    EXPECT_FALSE(contains(report, "usermod -aG root")) << report;
 }
 
 TEST_F(DoctorTest, ReadsTheEndOfTheTranscript) {
@@ -143,6 +170,33 @@ TEST_F(DoctorTest, ReadsTheEndOfTheTranscript) {
     std::filesystem::remove(dir() / "zormlog.txt");
     diagnose({"--transcript", "."});
     EXPECT_TRUE(contains(report, "reading: there is none")) << report;
+}
+
+TEST_F(DoctorTest, HostileTranscriptsCannotHangOrGrowIt) {
+    if (underWine()) GTEST_SKIP() << "POSIX FIFOs and links";
+    // A FIFO nobody writes, and a link to an endless device: not read.
+    ASSERT_EQ(::mkfifo((dir() / "zormlog.txt").c_str(), 0600), 0);
+    EXPECT_EQ(diagnose({"--transcript", "."}).code, 0);
+    EXPECT_TRUE(contains(report, "reading: it is not a regular file")) << report;
+    std::filesystem::remove(dir() / "zormlog.txt");
+    std::filesystem::create_symlink("/dev/zero", dir() / "zormlog.txt");
+    EXPECT_EQ(diagnose({"--transcript", "."}).code, 0);
+    EXPECT_TRUE(contains(report, "reading: it is not a regular file")) << report;
+    // 300 MB, sparse, with a run at its end: only the tail is read, in a
+    // process that may not map more than 128 MB.
+    std::filesystem::remove(dir() / "zormlog.txt");
+    std::ofstream(dir() / "zormlog.txt");
+    std::filesystem::resize_file(dir() / "zormlog.txt", 300'000'000);
+    std::ofstream(dir() / "zormlog.txt", std::ios::app | std::ios::binary)
+        << "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n";
+    auto limited = +[] {
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory needs more
+        rlimit limit{128 << 20, 128 << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+    };
+    EXPECT_EQ(diagnose({"--transcript", "."}, limited).code, 0) << report;
+    EXPECT_TRUE(contains(report, "reading: the run ended in order")) << report;
 }
 
 }  // namespace

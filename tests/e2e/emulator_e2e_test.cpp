@@ -1,8 +1,12 @@
 // The bridge against the device emulator: real chess from stockfish, and the
 // emulator's scripted fault drills.
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -139,6 +143,23 @@ TEST_F(EmulatorTest, DoctorTalksToTheDevice) {
     EXPECT_TRUE(isNumberedMove(output[0], 1)) << output[0];
 }
 
+TEST_F(EmulatorTest, DoctorNamesTheHolderButNotTheEmulator) {
+    if (underWine()) GTEST_SKIP() << "POSIX processes";
+    startScriptedDevice("OK\n");
+    auto bridge = start();
+    ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));
+    auto doctor = startDoctor({});
+    EXPECT_EQ(doctor->finish({}, 20s).code, 16);
+    std::string report = doctor->output();
+    EXPECT_NE(report.find("process " + std::to_string(bridge->pid()) + " (sorvanite-e2e)\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("process " + std::to_string(emulator_->pid()) +
+                          " (sorvanite-device) serves the emulated device on it: leave it running\n"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(bridge->finish("quit\n").code, 0);
+}
+
 TEST_F(EmulatorTest, ScriptedTrickleAndFlowControl) {
     startScriptedDevice(
         "# one answer a line\n"
@@ -212,6 +233,79 @@ TEST_F(EmulatorErrors, ClearRefusals) {
     std::ofstream(dir() / "com1") << "not a link";
     EXPECT_EQ(refuse({"--link", link, "--script", "/dev/null"}).code, 2);
     EXPECT_EQ(std::filesystem::file_size(dir() / "com1"), 10u);
+    std::filesystem::remove(dir() / "com1");
+    // Positions the engine cannot play are refused before serving.
+    if (!haveStockfish()) return;
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--fen", "garbage"},
+                                         {"--fen", "8/8/8/8/8/8/8/8 w - - 0 1"},
+                                         {"--fen", "4k3/8/8/8/8/8/8/4KK2 w - - 0 1"},
+                                         {"--opening", "e2e4 e2e4"}}) {
+        bad.insert(bad.begin(), {"--link", link});
+        EXPECT_EQ(refuse(bad).code, 2) << bad[3];
+        EXPECT_FALSE(std::filesystem::is_symlink(dir() / "com1")) << bad[3] << " was served";
+    }
+}
+
+// A client on the socket line: what a virtual machine's serial port does.
+int connectTo(const std::filesystem::path& socketPath) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms))
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+std::string answerTo(int fd, const std::string& bytes) {
+    (void)!::write(fd, bytes.data(), bytes.size());
+    std::string answer;
+    pollfd entry{fd, POLLIN, 0};
+    char c;
+    while (answer.find('\r') == std::string::npos && ::poll(&entry, 1, 5000) > 0 && ::read(fd, &c, 1) == 1) answer += c;
+    return answer;
+}
+
+TEST_F(EmulatorErrors, SocketLineWaitsIdleForItsNextClientAndDropsNoise) {
+    std::ofstream(dir() / "script.txt") << "OK\nOK\n";
+    std::filesystem::path socketPath = std::filesystem::temp_directory_path() / ("sv-" + std::to_string(::getpid()));
+    ChildProcess emulator({SORVANITE_E2E_EMULATOR, "--socket", socketPath.string(), "--script",
+                           (dir() / "script.txt").string()},
+                          dir().string());
+    ASSERT_TRUE(emulator.waitForOutput("serving"));
+    int first = connectTo(socketPath);
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(answerTo(first, "NEW 120 12 b\r"), "OK\r");
+    ::close(first);
+    std::this_thread::sleep_for(100ms);
+    double before = cpuSeconds(emulator.pid());
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(cpuSeconds(emulator.pid()) - before, 0.05) << "the emulator spins after its client left";
+    int second = connectTo(socketPath);
+    ASSERT_GE(second, 0);
+    // A line far longer than any command, without a CR, is dropped.
+    EXPECT_EQ(answerTo(second, std::string(5000, 'x') + "\x13" + std::string(5000, 'y') + "NEW 120 12 b\r"), "OK\r");
+    ::close(second);
+    emulator.signal(SIGTERM);
+    EXPECT_EQ(emulator.finish().code, 0);
+}
+
+TEST_F(EmulatorTest, AnEngineThatDiesEndsTheDevice) {
+    startChessDevice();
+    auto bridge = start();
+    bridge->send("new\nlevel 40 5 0\ne2e4\n");
+    ASSERT_TRUE(bridge->waitForOutput("1. ... "));
+    ASSERT_EQ(std::system(("pkill -KILL -P " + std::to_string(emulator_->pid())).c_str()), 0);
+    // It never answers a legal move with "Illegal move": it ends, and the
+    // bridge is told that its device has gone.
+    ExitStatus bridgeStatus = bridge->finish("d2d4\nquit\n", 20s);
+    EXPECT_EQ(bridgeStatus.code, 5);
+    EXPECT_EQ(bridge->output().find("Illegal move"), std::string::npos) << bridge->output();
+    ExitStatus status = emulator_->finish({}, 10s);
+    emulator_.reset();
+    EXPECT_EQ(status.code, 2);
+    EXPECT_FALSE(std::filesystem::is_symlink(portLinkPath(dir())));
 }
 
 }  // namespace

@@ -86,6 +86,14 @@ bool PtyDevice::waitUntilPortHolds(std::size_t count, std::chrono::milliseconds 
     }
 }
 
+void PtyDevice::holdOutputWithXoff() {
+    termios settings = portSettings();
+    settings.c_iflag |= IXON;
+    ::tcsetattr(portKeeper_, TCSANOW, &settings);
+    send("\x13z");
+    waitUntilPortHolds(1);
+}
+
 void PtyDevice::send(std::string_view bytes) {
     while (!bytes.empty() && master_ >= 0) {
         ssize_t written = ::write(master_, bytes.data(), bytes.size());

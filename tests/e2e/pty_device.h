@@ -38,6 +38,10 @@ public:
     // nobody has read yet: everything sent before them has passed the line
     // discipline (an XOFF has taken effect). False on time-out.
     bool waitUntilPortHolds(std::size_t count, std::chrono::milliseconds timeout = 10s);
+    // Sends XOFF with the line set to obey it, and waits until it has: what
+    // is written to the port from then on is held back, as a device that
+    // never sends XON holds it.
+    void holdOutputWithXoff();
     // Closes the device's side: the bridge sees the line hang up.
     void hangUp();
     bool hungUp() const { return master_ < 0; }

@@ -126,12 +126,11 @@ std::optional<std::string> DeviceLine::readCommand() {
             return command;
         }
         if (master_ < 0 && listener_ >= 0) {
-            // A socket line: the first connection is the line, the only one.
+            // A socket line: one client at a time is the line.
             pollfd waiting{listener_, POLLIN, 0};
             if (::poll(&waiting, 1, 200) <= 0) return std::nullopt;
             master_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            ::close(listener_);
-            listener_ = -1;
+            pending_.clear();
         }
         if (master_ < 0) return std::nullopt;
         // Wake up now and then so a stop request is never missed for long.
@@ -142,10 +141,22 @@ std::optional<std::string> DeviceLine::readCommand() {
         char chunk[256];
         ssize_t count = ::read(master_, chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) return std::nullopt;
-        if (count <= 0) return std::nullopt;
+        if (count <= 0) {
+            // The socket's client has gone: wait for the next one rather than
+            // read the closed connection over and over.
+            if (!socketPath_.empty()) hangUp();
+            return std::nullopt;
+        }
         for (ssize_t i = 0; i < count; ++i) {
             // XON/XOFF from the bridge's side is flow control, not text.
             if (chunk[i] != '\x11' && chunk[i] != '\x13') pending_ += chunk[i];
+        }
+        // No command of the device's protocol comes near this: a line that
+        // grows past it without a CR is noise, and must not grow without end.
+        constexpr std::size_t kLongestLine = 256;
+        if (pending_.size() > kLongestLine && pending_.find('\r') == std::string::npos) {
+            dropped_ += pending_.size();
+            pending_.clear();
         }
     }
 }

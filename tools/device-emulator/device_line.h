@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace sorvanite::emulator {
 
@@ -26,8 +27,11 @@ public:
     const std::string& portPath() const { return portPath_; }
 
     // The next CR-terminated command, without its CR. Empty when none has
-    // come for a while, a signal arrived or the line is closed.
+    // come for a while, a signal arrived or the line is closed. A socket
+    // line whose client has gone waits for the next client.
     std::optional<std::string> readCommand();
+    // Bytes dropped since the last call: a line longer than any command.
+    std::size_t takeDroppedBytes() { return std::exchange(dropped_, 0); }
     void send(std::string_view bytes);
     // Closes the device's end: the bridge sees the line drop.
     void hangUp();
@@ -45,6 +49,7 @@ private:
     std::string portPath_;
     std::string linkPath_;
     std::string pending_;
+    std::size_t dropped_ = 0;
 };
 
 }  // namespace sorvanite::emulator

@@ -62,6 +62,26 @@ bool EngineGame::reset() {
     return true;
 }
 
+std::optional<std::string> EngineGame::checkStart() {
+    moves_.clear();
+    positionsSeen_.clear();
+    result_.reset();
+    engine_.send("ucinewgame");
+    judgePosition();
+    if (engine_.failed()) return "the engine gave no answer about the starting position";
+    std::vector<std::string> given = fenFields(startFen_), taken = fenFields(currentFen_);
+    // An engine that cannot read a FEN may keep its last position instead.
+    if (!given.empty() && (taken.empty() || taken[0] != given[0]))
+        return "the engine did not take the --fen position '" + startFen_ + "'";
+    if (taken.empty() || std::count(taken[0].begin(), taken[0].end(), 'K') != 1 ||
+        std::count(taken[0].begin(), taken[0].end(), 'k') != 1)
+        return "the --fen position needs one king of each colour";
+    if (legalMoveCount_ == 0) return "nobody can move in the --fen position (mate or stalemate)";
+    for (const std::string& move : opening_)
+        if (!play(move)) return "the --opening move '" + move + "' is not legal there";
+    return std::nullopt;
+}
+
 std::vector<std::string> EngineGame::legalMoves() {
     engine_.send(positionCommand());
     engine_.send("go perft 1");
@@ -100,6 +120,7 @@ std::string EngineGame::bestMove() {
 
 void EngineGame::judgePosition() {
     std::vector<std::string> legal = legalMoves();
+    legalMoveCount_ = legal.size();
     // "d" prints the board, then "Fen: ...", "Key: ...", "Checkers: ...".
     engine_.send("d");
     std::string fen;
@@ -110,6 +131,7 @@ void EngineGame::judgePosition() {
             if (line.starts_with("Checkers:")) inCheck = line.find_first_not_of(' ', 9) != std::string::npos;
         }
     }
+    currentFen_ = fen;
     std::vector<std::string> fields = fenFields(fen);
     bool whiteJustMoved = fields.size() >= 2 && fields[1] == "b";
     if (legal.empty() && !moves_.empty()) {

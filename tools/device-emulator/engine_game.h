@@ -27,6 +27,11 @@ public:
     // Back to the starting position. False if an opening move is illegal.
     bool reset();
 
+    // Before serving: whether the starting position can be played at all.
+    // Says why not: the engine did not take the --fen position, a side has
+    // no king or two, nobody can move, or an --opening move is illegal.
+    std::optional<std::string> checkStart();
+
     // Plays `move` (coordinate form; the promotion letter may be upper case)
     // if it is legal in the current position and the game is not over.
     bool play(std::string_view move);
@@ -50,6 +55,8 @@ private:
     std::vector<std::string> moves_;
     std::vector<std::string> positionsSeen_;  // for repetition
     std::optional<std::string> result_;
+    std::string currentFen_;       // as the engine printed it
+    std::size_t legalMoveCount_ = 0;
 };
 
 // Whether neither side can ever mate with the pieces on the board of `fen`.

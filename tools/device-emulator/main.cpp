@@ -221,7 +221,7 @@ int run(const Options& options) {
         std::vector<std::string> opening;
         for (std::string move; openingMoves >> move;) opening.push_back(move);
         game->setStart(options.fen, opening);
-        if (!game->reset()) fail("the --fen position or an --opening move is not legal");
+        if (auto problem = game->checkStart()) fail(*problem);
         chess = std::make_unique<ChessDevice>(*game);
     }
 
@@ -237,6 +237,9 @@ int run(const Options& options) {
     std::size_t nextAnswer = 0;
     while (!stopRequested) {
         std::optional<std::string> command = line->readCommand();
+        if (std::size_t dropped = line->takeDroppedBytes())
+            std::fprintf(stderr, "sorvanite-device: dropped %zu bytes without a CR: longer than a device line\n",
+                         dropped);
         if (!command) continue;  // a signal; the loop condition decides
         logLine(options.log, "<-", *command + "\r");
         if (script) {
@@ -245,6 +248,14 @@ int run(const Options& options) {
             if (!playAnswer(*line, (*script)[nextAnswer++], options.log)) break;
         } else {
             std::string answer = chess->answer(*command) + "\r";
+            if (stopRequested) break;
+            // Without its engine the device would refuse every move as
+            // illegal: better no device than a lying one.
+            if (engine->failed()) {
+                std::fprintf(stderr, "sorvanite-device: the engine '%s' has ended or stopped answering\n",
+                             options.engine.c_str());
+                return 2;  // the line closes and the link goes: the bridge is told its device has gone
+            }
             logLine(options.log, "->", answer);
             line->send(answer);
         }

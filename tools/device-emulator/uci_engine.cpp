@@ -20,15 +20,9 @@ std::vector<std::string> splitWords(const std::string& text) {
     return words;
 }
 
-// In the child: exec the engine, trying /usr/games for a bare name that PATH
-// does not have. Only async-signal-safe calls from here on.
+// In the child: exec the engine. Only async-signal-safe calls from here on.
 [[noreturn]] void execEngine(char* const argv[], int errorPipe) {
     ::execvp(argv[0], argv);
-    if (errno == ENOENT && std::strchr(argv[0], '/') == nullptr) {
-        char path[512] = "/usr/games/";
-        std::strncat(path, argv[0], sizeof path - std::strlen(path) - 1);
-        ::execv(path, argv);
-    }
     int error = errno;
     (void)!::write(errorPipe, &error, sizeof error);
     ::_exit(127);
@@ -42,6 +36,20 @@ std::unique_ptr<UciEngine> UciEngine::start(const std::string& command, std::str
         error = "empty engine command";
         return nullptr;
     }
+    std::unique_ptr<UciEngine> engine = startOne(words, error);
+    if (engine || words[0].find('/') != std::string::npos) return engine;
+    // Root's PATH lacks /usr/games; and a stockfish found first elsewhere may
+    // be one that does not run here.
+    std::string firstError = error;
+    words[0] = "/usr/games/" + words[0];
+    if (::access(words[0].c_str(), X_OK) != 0) return nullptr;
+    engine = startOne(words, error);
+    if (!engine) error = firstError + "; " + error;
+    return engine;
+}
+
+std::unique_ptr<UciEngine> UciEngine::startOne(std::vector<std::string> words, std::string& error) {
+    std::string command = words[0];
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -135,6 +143,7 @@ std::optional<std::vector<std::string>> UciEngine::readUntil(std::string_view pr
         lines.push_back(*line);
         if (line->starts_with(prefix)) return lines;
     }
+    failed_ = true;
     return std::nullopt;
 }
 

@@ -16,9 +16,10 @@ using namespace std::chrono_literals;
 // A chess engine speaking UCI, run as a child process.
 class UciEngine {
 public:
-    // Starts `command` (split on white space; a bare name is looked up in PATH
-    // and then in /usr/games, where Debian puts engines) and waits for the
-    // engine to say it speaks UCI. Null with `error` set when it does not.
+    // Starts `command` (split on white space) and waits for the engine to say
+    // it speaks UCI. A bare name that cannot be started from PATH, for any
+    // reason, is tried again in /usr/games, where Debian puts engines. Null
+    // with `error` set when neither works.
     static std::unique_ptr<UciEngine> start(const std::string& command, std::string& error);
     ~UciEngine();
 
@@ -26,8 +27,12 @@ public:
     // Reads lines until one begins with `prefix`; returns all of them, that
     // one last. Empty when the engine went away or took longer than `timeout`.
     std::optional<std::vector<std::string>> readUntil(std::string_view prefix, std::chrono::milliseconds timeout);
+    // The engine went away or stopped answering: nothing it says can be
+    // trusted from then on.
+    bool failed() const { return failed_; }
 
 private:
+    static std::unique_ptr<UciEngine> startOne(std::vector<std::string> words, std::string& error);
     UciEngine(pid_t pid, int toEngine, int fromEngine) : pid_(pid), toEngine_(toEngine), fromEngine_(fromEngine) {}
     std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline);
 
@@ -35,6 +40,7 @@ private:
     int toEngine_;
     int fromEngine_;
     std::string pending_;
+    bool failed_ = false;
 };
 
 }  // namespace sorvanite::emulator

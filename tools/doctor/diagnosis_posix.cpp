@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <grp.h>
+#include <pwd.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,19 +35,20 @@ std::vector<std::string> matching(const char* pattern) {
 }
 
 // /dev/ttyS0 to ttyS31 always exist on Linux; only those with a UART behind
-// them are ports. USB adapters appear only while plugged in.
+// them are ports. USB adapters appear only while plugged in. Read from sysfs:
+// opening a terminal to ask would raise its modem lines, or disturb the
+// system console.
 std::string serialPortsHere() {
     std::string list;
-    for (const std::string& path : matching("/dev/ttyS*")) {
-        int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        serial_struct info{};
-        bool uart = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-        ::close(fd);
-        if (uart) list += "  " + path + " (UART)\n";
+    for (const std::string& entry : matching("/sys/class/tty/ttyS*")) {
+        std::ifstream type(entry + "/type");
+        int uartType = PORT_UNKNOWN;
+        if (type >> uartType && uartType != PORT_UNKNOWN)
+            list += "  /dev/" + std::filesystem::path(entry).filename().string() + " (UART)\n";
     }
-    for (const char* pattern : {"/dev/ttyUSB*", "/dev/ttyACM*"})
-        for (const std::string& path : matching(pattern)) list += "  " + path + " (USB)\n";
+    for (const char* pattern : {"/sys/class/tty/ttyUSB*", "/sys/class/tty/ttyACM*"})
+        for (const std::string& entry : matching(pattern))
+            list += "  /dev/" + std::filesystem::path(entry).filename().string() + " (USB)\n";
     return list.empty() ? "  none found: is the device or its USB adapter plugged in?\n" : list;
 }
 
@@ -55,6 +58,10 @@ std::string processName(long pid) {
     std::getline(comm, name);
     return name.empty() ? "?" : name;
 }
+
+// The emulated device keeps its terminal open to serve it: it is no holder
+// to end. (A process name is cut to 15 characters.)
+bool isEmulator(long pid) { return processName(pid) == std::string("sorvanite-device").substr(0, 15); }
 
 // Who holds the port: the bridge's lock shows in /proc/locks; any other
 // program that has it open shows in /proc/PID/fd (for our own user's
@@ -97,6 +104,36 @@ bool inGroup(gid_t group) {
     return false;
 }
 
+// What the mode bits and groups of `port` allow, and the one fix that helps.
+std::string explainPermissions(const char* path, const struct stat& port) {
+    const group* owner = ::getgrgid(port.st_gid);
+    const passwd* user = ::getpwuid(port.st_uid);
+    std::string groupName = owner ? owner->gr_name : std::to_string(port.st_gid);
+    std::string userName = user ? user->pw_name : std::to_string(port.st_uid);
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(port.st_mode & 07777));
+    std::string text = "       Its mode is " + std::string(mode) + ", owner '" + userName + "', group '" + groupName + "'.\n";
+    bool groupMayUse = (port.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMayUse && !inGroup(port.st_gid)) {
+        text += "       The group '" + groupName + "' may read and write it, and you are not in it.\n";
+        text += "fix:   sudo usermod -aG " + groupName + " $USER, then log in again.\n";
+    } else if (groupMayUse) {
+        text += "       You are in the group '" + groupName + "', which may read and write it: an ACL or a\n"
+                "       security module refuses you.\n";
+        text += "fix:   getfacl " + std::string(path) + " shows an ACL; ask whoever set it.\n";
+    } else {
+        // Joining the group would not help: only the owner may open it.
+        std::string name = std::filesystem::path(path).filename().string();
+        text += "       Only its owner may read and write it; joining a group would not help.\n";
+        text += "fix:   give the group dialout access with a udev rule, then join dialout:\n"
+                "         echo 'KERNEL==\"" + name + "\", GROUP=\"dialout\", MODE=\"0660\"' | "
+                "sudo tee /etc/udev/rules.d/60-sorvanite.rules\n"
+                "         sudo udevadm control --reload && sudo udevadm trigger\n"
+                "         sudo usermod -aG dialout $USER, then log in again.\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string errorText(int errorCode) { return std::strerror(errorCode); }
@@ -108,22 +145,20 @@ std::string explainOpenFailure(const char* path, int errorCode) {
     switch (errorCode) {
         case ENOENT:
             text += std::string("cause: ") + path + " does not exist.\n";
-            text += "fix:   build the bridge for a port that exists (cmake -DSORVANITE_PORT=PATH).\n";
+            if (!std::string_view(path).starts_with("/dev/")) {
+                // Not a device node: the link the emulated device makes while it runs.
+                text += std::string("fix:   start the emulated device: sorvanite-device --link ") + path +
+                        " --background\n       or, for a real device, give the bridge its port.\n";
+            } else {
+                text += "fix:   plug the device in, or give the bridge a port that exists.\n";
+            }
             text += "serial ports here:\n" + serialPortsHere();
             break;
         case EACCES:
-        case EPERM: {
+        case EPERM:
             text += std::string("cause: you may not open ") + path + ".\n";
-            if (exists) {
-                const group* owner = ::getgrgid(port.st_gid);
-                std::string name = owner ? owner->gr_name : std::to_string(port.st_gid);
-                text += "       It belongs to the group '" + name + "', and you are " +
-                        (inGroup(port.st_gid) ? "in it (so look at its mode bits, or an ACL).\n"
-                                              : "not in it.\n");
-                text += "fix:   sudo usermod -aG " + name + " $USER, then log in again.\n";
-            }
+            if (exists) text += explainPermissions(path, port);
             break;
-        }
         case EBUSY: {
             text += std::string("cause: another program holds ") + path + ".\n";
             std::set<long> pids = exists ? holdersOf(port) : std::set<long>{};
@@ -134,7 +169,15 @@ std::string explainOpenFailure(const char* path, int errorCode) {
                         lockFile + "\n";
                 pids.erase(locker);
             }
-            for (long pid : pids) text += "       process " + std::to_string(pid) + " (" + processName(pid) + ")\n";
+            std::string serving;
+            for (long pid : pids) {
+                if (isEmulator(pid))
+                    serving += "       process " + std::to_string(pid) +
+                               " (sorvanite-device) serves the emulated device on it: leave it running\n";
+                else
+                    text += "       process " + std::to_string(pid) + " (" + processName(pid) + ")\n";
+            }
+            text += serving;
             if (pids.empty() && locker == 0)
                 text += "       (no process of yours has it open: it may be another user's)\n";
             text += "fix:   end that program (a bridge left running by a front end, a terminal program).\n";
@@ -149,6 +192,29 @@ std::string explainOpenFailure(const char* path, int errorCode) {
             break;
     }
     return text;
+}
+
+std::optional<std::string> readTranscriptTail(const std::string& path, std::size_t maxBytes, bool& cut,
+                                              std::string& whyNot) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        whyNot = errno == ENOENT ? "there is none" : std::string("it cannot be read: ") + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        whyNot = "it is not a regular file (a FIFO, a device or a socket), so it is not read";
+        return std::nullopt;
+    }
+    auto size = static_cast<std::size_t>(info.st_size);
+    std::size_t length = std::min(size, maxBytes);
+    cut = length < size;
+    std::string tail(length, '\0');
+    ssize_t got = ::pread(fd, tail.data(), length, static_cast<off_t>(size - length));
+    ::close(fd);
+    tail.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return tail;
 }
 
 void limitAnswerWait(int seconds) {

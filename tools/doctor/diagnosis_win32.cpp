@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -52,14 +53,45 @@ std::string explainOpenFailure(const char* path, int errorCode) {
     return text;
 }
 
+std::optional<std::string> readTranscriptTail(const std::string& path, std::size_t maxBytes, bool& cut,
+                                              std::string& whyNot) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        whyNot = error == ERROR_FILE_NOT_FOUND ? "there is none" : "it cannot be read: " + errorText(static_cast<int>(error));
+        return std::nullopt;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        whyNot = "it is not a regular file, so it is not read";
+        return std::nullopt;
+    }
+    auto total = static_cast<unsigned long long>(size.QuadPart);
+    std::size_t length = static_cast<std::size_t>(std::min<unsigned long long>(total, maxBytes));
+    cut = length < total;
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(total - length);
+    std::string tail(length, '\0');
+    DWORD got = 0;
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, tail.data(), static_cast<DWORD>(length), &got, nullptr))
+        got = 0;
+    CloseHandle(file);
+    tail.resize(got);
+    return tail;
+}
+
 void limitAnswerWait(int seconds) {
     // A read of the port waits until its byte arrives; nothing here can cut
     // it short, so the program ends instead.
     std::thread([seconds] {
         Sleep(static_cast<DWORD>(seconds) * 1000);
         std::printf("answer:  none within %d s: check power, cable and speed (9600 8N1)\n", seconds);
+        std::printf("verdict:    the port opens, but the device gave no answer to NEW 120 12 b\n");
         std::fflush(stdout);
-        ExitProcess(0);
+        ExitProcess(1);
     }).detach();
 }
 

@@ -2,8 +2,6 @@
 // why and what to do; reads the end of a transcript in words.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "device/device_channel.h"
@@ -22,12 +20,14 @@ const char* const kUsage =
     "  --talk            also send the device \"NEW 120 12 b\" and show its answer\n"
     "                    (this starts a game on the device)\n"
     "  --transcript DIR  also read the last run in DIR/zormlog.txt\n"
-    "Exit status 0 when the port is usable; otherwise the status the bridge\n"
-    "itself would end with.\n";
+    "Exit status 0 when the port is usable; 1 when it opens but the device gave\n"
+    "no answer to --talk; otherwise the status the bridge itself would end with.\n";
 
 constexpr int kAnswerSeconds = 5;
+constexpr int kNoAnswerStatus = 1;
 
-void talk(Port& port) {
+// Whether the device answered the game start.
+bool talk(Port& port) {
     Transcript none;
     DeviceChannel channel(port, none);
     std::printf("sending: NEW 120 12 b\\r\n");
@@ -37,25 +37,38 @@ void talk(Port& port) {
     DeviceBuffer answer;
     std::size_t length = channel.receiveFromDevice(answer).length;
     std::string text(answer, length);
-    if (length > 0 && answer[length - 1] == '\r')
+    if (length > 0 && answer[length - 1] == '\r') {
         std::printf("answer:  %s\n", visible(text).c_str());
+        return true;
+    }
+    if (port.outputHeld())
+        std::printf("answer:  none: the command is still held back, because the device sent XOFF (software flow\n"
+                    "         control) and never XON: see to the device's flow control, or its receive buffer\n");
     else if (length > 0)
         std::printf("answer:  %s, then nothing more within %d s (no CR)\n", visible(text).c_str(), kAnswerSeconds);
     else
         std::printf("answer:  none within %d s: check power, cable and speed (9600 8N1)\n", kAnswerSeconds);
+    return false;
 }
+
+// The end of a run is all it reads: the transcript grows across runs
+// without bound.
+constexpr std::size_t kTailBytes = 64 * 1024;
 
 void readTranscriptIn(const std::string& dir) {
     std::string path = dir + "/" + kTranscriptName;
-    std::ifstream file(path, std::ios::binary);
     std::printf("\ntranscript: %s\n", path.c_str());
-    if (!file) {
-        std::printf("reading: there is none: the bridge has not run in %s, or could not write there\n", dir.c_str());
+    bool cut = false;
+    std::string whyNot;
+    std::optional<std::string> tail = readTranscriptTail(path, kTailBytes, cut, whyNot);
+    if (!tail) {
+        if (whyNot == "there is none")
+            std::printf("reading: there is none: the bridge has not run in %s, or could not write there\n", dir.c_str());
+        else
+            std::printf("reading: %s\n", whyNot.c_str());
         return;
     }
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    TranscriptReading reading = readTranscript(contents.str(), 8);
+    TranscriptReading reading = readTranscript(*tail, 8, cut);
     for (const std::string& record : reading.lastRecords) std::printf("  %s\n", record.c_str());
     std::printf("reading: %s\n", reading.verdict.c_str());
 }
@@ -86,8 +99,12 @@ int run(int argc, char** argv) {
         std::printf("open:       ok\n");
         std::string line = opened.port->describeLine();
         if (!line.empty()) std::printf("line:       %s\n", line.c_str());
-        if (talkToDevice) talk(*opened.port);
-        std::printf("verdict:    the port is usable\n");
+        if (!talkToDevice || talk(*opened.port)) {
+            std::printf("verdict:    the port is usable\n");
+        } else {
+            std::printf("verdict:    the port opens, but the device gave no answer to NEW 120 12 b\n");
+            status = kNoAnswerStatus;
+        }
     } else {
         status = exitStatusForOpenError(opened.errorCode);
         std::printf("open:       failed: %s (error %d; the bridge ends with status %d)\n",
