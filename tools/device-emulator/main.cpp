@@ -1,10 +1,14 @@
 // sorvanite-device: a chess device on a pseudo-terminal, for trying and
 // testing the bridge without hardware.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -26,7 +30,7 @@ namespace {
 
 const char* const kUsage =
     "usage: sorvanite-device (--link PATH | --socket PATH) [--engine CMD] [--movetime MS] [--skill N]\n"
-    "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log]\n";
+    "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log] [--background]\n";
 
 const char* const kHelp =
     "An emulated chess device for sorvanite: it opens a pseudo-terminal, links\n"
@@ -51,6 +55,8 @@ const char* const kHelp =
     "  --script FILE      answer from FILE instead of playing: one answer a line,\n"
     "                     used in order; after the last the device stays silent\n"
     "  --log              show the traffic on stderr, with seconds since the start\n"
+    "  --background       return once the device is served, and go on serving in\n"
+    "                     the background (end it with the kill command it prints)\n"
     "  --help             show this text\n"
     "\n"
     "In a script line, \\r \\n \\t \\0 \\\\ \\{ and \\xNN are bytes (\\x13 XOFF, \\x11 XON),\n"
@@ -78,6 +84,7 @@ struct Options {
     std::string opening;
     std::string script;
     bool log = false;
+    bool background = false;
 };
 
 volatile sig_atomic_t stopRequested = 0;
@@ -126,6 +133,10 @@ Options parseOptions(int argc, char** argv) {
         }
         if (option == "--log") {
             options.log = true;
+            continue;
+        }
+        if (option == "--background") {
+            options.background = true;
             continue;
         }
         if (i + 1 >= argc) failUsage("unknown option or missing value: " + option);
@@ -194,7 +205,41 @@ bool playAnswer(DeviceLine& line, const ScriptedAnswer& answer, bool log) {
     return true;
 }
 
+// --background: the command returns once its child serves the device, so
+// that a front end started right after it finds the link. Returns, in the
+// child, the descriptor to report readiness on; the parent only waits.
+int goToBackground() {
+    int ready[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) fail(std::string("pipe: ") + std::strerror(errno));
+    pid_t child = ::fork();
+    if (child < 0) fail(std::string("fork: ") + std::strerror(errno));
+    if (child > 0) {
+        ::close(ready[1]);
+        char byte = 0;
+        if (::read(ready[0], &byte, 1) == 1) std::exit(0);
+        // It failed before serving, and has said why on stderr.
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::exit(WIFEXITED(status) && WEXITSTATUS(status) != 0 ? WEXITSTATUS(status) : 2);
+    }
+    ::close(ready[0]);
+    ::setsid();  // closing the terminal it was started from must not end it
+    return ready[1];
+}
+
+// Tells the waiting parent that the device is served, and lets go of the
+// terminal's output.
+void reportReady(int ready) {
+    (void)!::write(ready, "1", 1);
+    ::close(ready);
+    int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+}
+
 int run(const Options& options) {
+    int ready = options.background ? goToBackground() : -1;
     // An engine that died must show up as a failed read, not kill us.
     signal(SIGPIPE, SIG_IGN);
     std::optional<std::vector<ScriptedAnswer>> script;
@@ -232,7 +277,9 @@ int run(const Options& options) {
     if (!line) fail(error);
     std::printf("sorvanite-device: serving %s at %s\n", line->portPath().c_str(),
                 options.socket.empty() ? options.link.c_str() : options.socket.c_str());
+    if (ready >= 0) std::printf("sorvanite-device: in the background; end it with: kill %d\n", static_cast<int>(::getpid()));
     std::fflush(stdout);
+    if (ready >= 0) reportReady(ready);
 
     std::size_t nextAnswer = 0;
     while (!stopRequested) {
