@@ -5,6 +5,7 @@
 #include "cecp2/core_session.h"
 #include "cecp2/protocol2.h"
 #include "session/bridge.h"
+#include "session/program_options.h"
 
 using namespace sorvanite;
 
@@ -29,4 +30,12 @@ int runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcri
 
 // GUIs such as Knights start the next engine before the last has quit: give
 // that one two seconds to let go of the port.
-int main() { return runOnStandardStreams(SORVANITE_PORT_PATH, runProtocol2, 2000); }
+int main(int argc, char** argv) {
+    const char* port = SORVANITE_PORT_PATH;
+    if (auto status = readProgramOptions(
+            argc, argv,
+            {"sorvanite-cecp2", "The chess device on a serial port, for GUIs of the engine protocol's second version."},
+            port))
+        return *status;
+    return runOnStandardStreams(port, runProtocol2, 2000);
+}

@@ -103,9 +103,18 @@ void applyLineSettings(HANDLE handle) {
 
 }  // namespace
 
+// COM1 to COM9 have names of their own; from COM10 up a port is reached only
+// through the device namespace, as \\.\COM12.
+static std::string deviceName(const char* path) {
+    std::string name = path;
+    bool comPort = name.size() > 3 && _strnicmp(path, "COM", 3) == 0 &&
+                   name.find_first_not_of("0123456789", 3) == std::string::npos;
+    return comPort && name.size() > 4 ? "\\\\.\\" + name : name;
+}
+
 PortOpenResult openSerialPort(const char* path) {
     // Share mode 0: no other program may open the port while we hold it.
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE handle = CreateFileA(deviceName(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {nullptr, static_cast<int>(GetLastError())};
     applyLineSettings(handle);

@@ -125,12 +125,12 @@ std::unique_ptr<ChildProcess> ScratchDirTest::startProgram(const std::string& pr
     return child;
 }
 
-std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)()) {
-    return startProgram(bridge_, "SORVANITE_E2E_WINE_BRIDGE", {}, prepare);
+std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)(), const std::vector<std::string>& args) {
+    return startProgram(bridge_, "SORVANITE_E2E_WINE_BRIDGE", args, prepare);
 }
 
-std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)()) {
-    return startProgram(cecp2_, "SORVANITE_E2E_WINE_CECP2", {}, prepare);
+std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)(), const std::vector<std::string>& args) {
+    return startProgram(cecp2_, "SORVANITE_E2E_WINE_CECP2", args, prepare);
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {

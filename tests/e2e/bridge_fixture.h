@@ -39,8 +39,8 @@ protected:
     // Waits until the transcript holds `text`: the run has got that far.
     bool waitForRecord(std::string_view text, std::chrono::milliseconds timeout = 10s) const;
     // The bridge, sorvanite-cecp2 or sorvanite-doctor, built for the port "com1".
-    std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr);
-    std::unique_ptr<ChildProcess> startCecp2(void (*prepare)() = nullptr);
+    std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr, const std::vector<std::string>& args = {});
+    std::unique_ptr<ChildProcess> startCecp2(void (*prepare)() = nullptr, const std::vector<std::string>& args = {});
     std::unique_ptr<ChildProcess> startDoctor(const std::vector<std::string>& args, void (*prepare)() = nullptr);
 
 private:

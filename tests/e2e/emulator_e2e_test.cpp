@@ -292,6 +292,7 @@ TEST_F(EmulatorErrors, SocketLineWaitsIdleForItsNextClientAndDropsNoise) {
 }
 
 TEST_F(EmulatorTest, AnEngineThatDiesEndsTheDevice) {
+    if (underWine()) GTEST_SKIP() << "Wine's ReadFile spins on a hung-up pty instead of failing";
     startChessDevice();
     auto bridge = start();
     bridge->send("new\nlevel 40 5 0\ne2e4\n");

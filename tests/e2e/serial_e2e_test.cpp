@@ -1,10 +1,13 @@
 // The serial side of the bridge, on the real binary and a pseudo-terminal.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <iomanip>
 
@@ -63,6 +66,62 @@ TEST_F(BridgeTest, LockFileOfALiveTerminalProgramKeepsTheBridgeOff) {
     std::filesystem::remove(lock);
     EXPECT_EQ(run.status.code, 0);
     EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n");
+}
+
+TEST_F(BridgeTest, EveryProgramTakesItsPortHelpAndVersionOnTheCommandLine) {
+    // The built-in port is gone; --port names the device's. Under Wine a port
+    // from COM10 up, which Windows opens only by its device name.
+    std::filesystem::remove(portLinkPath(dir()));
+    std::string port = device.portPath();
+    if (underWine()) {
+        port = "COM12";
+        std::filesystem::create_symlink(device.portPath(), portLinkPath(dir()).parent_path() / "com12");
+    }
+    ScriptedDevice scripted(device, {{"e7e5\r"}, {"OK\r"}, {"c7c5\r"}});
+    auto bridge = start(nullptr, {"--port", port});
+    EXPECT_EQ(bridge->finish("e2e4\nquit\n").code, 0);
+    EXPECT_EQ(bridge->output(), "Sorvanite\n1. ... e7e5\n");
+    auto cecp2 = startCecp2(nullptr, {"--port", port});
+    EXPECT_EQ(cecp2->finish("protover 2\nusermove e2e4\nquit\n").code, 0);
+    EXPECT_NE(cecp2->output().find("\nmove c7c5\n"), std::string::npos) << cecp2->output();
+    auto doctor = startDoctor({"--port", port});
+    EXPECT_EQ(doctor->finish().code, 0);
+    EXPECT_NE(doctor->output().find("engine:     sorvanite --port " + port), std::string::npos) << doctor->output();
+    EXPECT_EQ(scripted.finish(), "MOVE e2e4\rNEW 120 12 b\rMOVE e2e4\r");
+    if (underWine()) std::filesystem::remove(portLinkPath(dir()).parent_path() / "com12");
+    std::filesystem::remove(dir() / "zormlog.txt");
+
+    using Starter = std::function<std::unique_ptr<ChildProcess>(const std::vector<std::string>&)>;
+    auto stderrToFile = +[] {
+        int fd = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, STDERR_FILENO);
+    };
+    std::vector<std::pair<std::string, Starter>> programs = {
+        {"sorvanite", [&](const auto& args) { return start(stderrToFile, args); }},
+        {"sorvanite-cecp2", [&](const auto& args) { return startCecp2(stderrToFile, args); }},
+        {"sorvanite-doctor", [&](const auto& args) { return startDoctor(args, stderrToFile); }}};
+    for (auto& [name, startProgram] : programs) {
+        auto missing = startProgram({"--port", underWine() ? "COM99" : (dir() / "no-such-port").string()});
+        EXPECT_EQ(missing->finish({}, 20s).code, 2) << name;
+        if (name != "sorvanite-doctor") {
+            EXPECT_EQ(missing->output(), "") << name;
+        }
+        auto version = startProgram({"--version"});
+        EXPECT_EQ(version->finish().code, 0) << name;
+        EXPECT_TRUE(version->output().starts_with(name + " ")) << version->output();
+        auto help = startProgram({"--help"});
+        EXPECT_EQ(help->finish().code, 0) << name;
+        EXPECT_NE(help->output().find("--port PORT"), std::string::npos) << help->output();
+        for (std::vector<std::string> wrong : {std::vector<std::string>{"--nonsense"}, {"--port"}}) {
+            auto refused = startProgram(wrong);
+            EXPECT_EQ(refused->finish().code, 2) << name << " " << wrong[0];
+            EXPECT_EQ(refused->output(), "") << name;
+            std::string said = readFile(dir() / "stderr.txt");
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << name << ": " << said;
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir() / "zormlog.txt")) << name << " opened its transcript";
+    }
+    EXPECT_EQ(device.readAvailable(100ms), "");
 }
 
 TEST_F(BridgeTest, PortIsSetTo9600RawWithSoftwareFlowControl) {

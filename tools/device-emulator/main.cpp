@@ -58,6 +58,7 @@ const char* const kHelp =
     "  --background       return once the device is served, and go on serving in\n"
     "                     the background (end it with the kill command it prints)\n"
     "  --help             show this text\n"
+    "  --version          show the version\n"
     "\n"
     "In a script line, \\r \\n \\t \\0 \\\\ \\{ and \\xNN are bytes (\\x13 XOFF, \\x11 XON),\n"
     "and a CR is added at the end unless the line has {nocr}. Directives:\n"
@@ -129,6 +130,10 @@ Options parseOptions(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);
+            std::exit(0);
+        }
+        if (option == "--version") {
+            std::printf("sorvanite-device %s\n", SORVANITE_VERSION);
             std::exit(0);
         }
         if (option == "--log") {

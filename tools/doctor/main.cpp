@@ -7,6 +7,7 @@
 #include "device/device_channel.h"
 #include "device/port.h"
 #include "diagnosis.h"
+#include "session/program_options.h"
 #include "transcript/transcript.h"
 #include "transcript_reading.h"
 
@@ -14,12 +15,14 @@ namespace sorvanite::doctor {
 namespace {
 
 const char* const kUsage =
-    "usage: sorvanite-doctor [--talk] [--transcript DIR]\n"
-    "Opens the port this build of sorvanite uses, exactly as the bridge does,\n"
-    "and says whether it is usable and, if not, why and what to do.\n"
+    "usage: sorvanite-doctor [--port PORT] [--talk] [--transcript DIR]\n"
+    "Opens the port sorvanite uses, exactly as the bridge does, and says whether\n"
+    "it is usable and, if not, why and what to do.\n"
+    "  --port PORT       check PORT instead of the one built in (%s)\n"
     "  --talk            also send the device \"NEW 120 12 b\" and show its answer\n"
     "                    (this starts a game on the device)\n"
     "  --transcript DIR  also read the last run in DIR/zormlog.txt\n"
+    "  --help, --version\n"
     "Exit status 0 when the port is usable; 1 when it opens but the device gave\n"
     "no answer to --talk; otherwise the status the bridge itself would end with.\n";
 
@@ -73,25 +76,41 @@ void readTranscriptIn(const std::string& dir) {
     std::printf("reading: %s\n", reading.verdict.c_str());
 }
 
+// The command to give a GUI for the port that was checked.
+void printEngineCommands(const char* path, bool given) {
+    std::string arguments = given ? std::string(" --port ") + path : "";
+    std::printf("engine:     sorvanite%s (XBoard, protocol 1), sorvanite-cecp2%s (other GUIs)\n", arguments.c_str(),
+                arguments.c_str());
+}
+
 int run(int argc, char** argv) {
     bool talkToDevice = false;
     const char* transcriptDir = nullptr;
+    const char* path = SORVANITE_PORT_PATH;
+    bool portGiven = false;
     for (int i = 1; i < argc; ++i) {
+        bool hasValue = i + 1 < argc && argv[i + 1][0] != '\0';
         if (std::strcmp(argv[i], "--talk") == 0) {
             talkToDevice = true;
-        } else if (std::strcmp(argv[i], "--transcript") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(argv[i], "--transcript") == 0 && hasValue) {
             transcriptDir = argv[++i];
+        } else if (std::strcmp(argv[i], "--port") == 0 && hasValue) {
+            path = argv[++i];
+            portGiven = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
+            std::printf(kUsage, SORVANITE_PORT_PATH);
+            return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("sorvanite-doctor %s\n", programVersion());
             return 0;
         } else {
-            std::fprintf(stderr, "sorvanite-doctor: unknown option '%s'\n%s", argv[i], kUsage);
+            std::fprintf(stderr, "sorvanite-doctor: unknown option or missing value: '%s' (see sorvanite-doctor --help)\n",
+                         argv[i]);
             return 2;
         }
     }
 
-    const char* path = SORVANITE_PORT_PATH;
-    std::printf("port:       %s (built into this sorvanite)\n", path);
+    std::printf("port:       %s (%s)\n", path, portGiven ? "given with --port" : "built into this sorvanite");
     std::printf("transcript: %s, in the directory the bridge runs in\n", kTranscriptName);
     PortOpenResult opened = openSerialPort(path);
     int status = 0;
@@ -101,6 +120,7 @@ int run(int argc, char** argv) {
         if (!line.empty()) std::printf("line:       %s\n", line.c_str());
         if (!talkToDevice || talk(*opened.port)) {
             std::printf("verdict:    the port is usable\n");
+            printEngineCommands(path, portGiven);
         } else {
             std::printf("verdict:    the port opens, but the device gave no answer to NEW 120 12 b\n");
             status = kNoAnswerStatus;
