@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs README.md's blocks as a user pastes them, from the top of the
-# repository: the install block, scripts/try, the XBoard block ten times in a
+# repository: the block that builds from source, scripts/try, the XBoard block ten times in a
 # row, and the block that puts sorvanite-cecp2 on PATH. apt-get does nothing
 # here (the packages are installed), and XBoard is replaced by a scripted
 # front end that plays a game through the engine command it is given.
@@ -56,8 +56,8 @@ gone() {
     fail "the emulated device was not stopped"
 }
 
-echo "readme: Install"
-run_block Install
+echo "readme: Build from source"
+run_block "Build from source"
 [ -z "$(emulators)" ] || fail "an emulated device is already running on build/try/device-link"
 
 echo "readme: Try it"
