@@ -1,6 +1,7 @@
 #include "e2e/bridge_fixture.h"
 
 #include <grp.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -135,6 +136,15 @@ std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)(), cons
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {
     return startProgram(doctor_, "SORVANITE_E2E_WINE_DOCTOR", args, prepare);
+}
+
+void expectQuickOrderlyEndOnSigterm(ChildProcess& child) {
+    child.signal(SIGTERM);
+    auto asked = std::chrono::steady_clock::now();
+    ExitStatus status = child.finish({}, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+    EXPECT_TRUE(status.exited);
+    EXPECT_EQ(status.code, 0);
 }
 
 RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {

@@ -79,6 +79,9 @@ std::string readFile(const std::filesystem::path& path);
 // ordinary user meets.
 void asOrdinaryUser();
 
+// Sends `child` SIGTERM: it must end in order, status 0, within a second.
+void expectQuickOrderlyEndOnSigterm(ChildProcess& child);
+
 // CPU time the process has used so far, in seconds.
 double cpuSeconds(pid_t pid);
 

@@ -106,12 +106,7 @@ TEST_F(BridgeTest, TranscriptThatIsAFifo) {
     int held = 0;
     for (int i = 0; i < 5000 && held < 60000; ++i, std::this_thread::sleep_for(1ms)) ::ioctl(reader, FIONREAD, &held);
     EXPECT_GE(held, 60000) << "the FIFO never filled";
-    bridge->signal(SIGTERM);
-    auto asked = std::chrono::steady_clock::now();
-    ExitStatus stalled = bridge->finish({}, 5s);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
-    EXPECT_TRUE(stalled.exited);
-    EXPECT_EQ(stalled.code, 0);
+    expectQuickOrderlyEndOnSigterm(*bridge);
     ::close(reader);
 }
 

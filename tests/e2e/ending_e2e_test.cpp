@@ -76,12 +76,7 @@ TEST_F(EndingTest, SigtermWhileTheDeviceThinks) {
     device.send("e7");
     bridge->send("result 1-0 {x}\nd2d4\nquit\n");
     std::this_thread::sleep_for(100ms);
-    bridge->signal(SIGTERM);
-    auto asked = std::chrono::steady_clock::now();
-    ExitStatus status = bridge->finish({}, 5s);
-    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
-    EXPECT_TRUE(status.exited);
-    EXPECT_EQ(status.code, 0);
+    expectQuickOrderlyEndOnSigterm(*bridge);
     EXPECT_EQ(bridge->output(), "Sorvanite\n");  // half an answer is no move
     EXPECT_EQ(recordsAfterGreeting(transcript()),
               "==> e2e4\r\n --> MOVE e2e4\r\n <-- (err: 4)e7\n"
