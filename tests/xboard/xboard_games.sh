@@ -390,8 +390,10 @@ play_clicked_game() {
 # gnome-chess, with a scratch configuration naming sorvanite-cecp2 as its
 # engine.
 # gnome_chess_game NAME PLAY_AS SCRIPT MOVE...
-gnome_chess_game() {
-    local name=$1 play_as=$2 script=$3; shift 3
+# start_gnome_chess NAME PLAY_AS SCRIPT: the scripted device and gnome-chess
+# against it in $out/NAME; sets $gc (the process) and $window.
+start_gnome_chess() {
+    local name=$1 play_as=$2 script=$3
     local dir=$out/$name config=$out/$name/config
     start_gui_device "$dir" "$script"
     mkdir -p "$config/gnome-chess" "$config/glib-2.0/settings"
@@ -400,11 +402,16 @@ gnome_chess_game() {
     # Its own data directory too: gnome-chess resumes the game it saved there.
     (cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
         dbus-run-session -- gnome-chess >"$dir/gnome-chess.out" 2>&1) &
-    local gc=$!
+    gc=$!
     pids+=($gc)
-    # The person's side is at the bottom of the board.
-    local window
     window=$(find_window "$name" 'to Move')
+}
+
+gnome_chess_game() {
+    local name=$1 play_as=$2 script=$3; shift 3
+    local dir=$out/$name
+    start_gnome_chess "$name" "$play_as" "$script"
+    # The person's side is at the bottom of the board.
     local to_move=White
     [ "$play_as" = black ] && to_move=Black
     for move in "$@"; do
@@ -416,15 +423,21 @@ gnome_chess_game() {
     [ "$play_as" = black ] && winner=White
     wait_title "$window" "$winner Wins"
     import -window "$window" "$out/$name.png"
-    # Quit as a person would; the engine then ends its run.
+    stop_gnome_chess "$name"
+    wait_device_moves "$dir" 5
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
+}
+
+# stop_gnome_chess NAME: quits it as a person would; the engine then ends its
+# run, and gnome-chess must never have called it confused.
+stop_gnome_chess() {
+    local dir=$out/$1
     xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
-    end_gui_run "$dir" "$name"
+    end_gui_run "$dir" "$1"
     # Ending gnome-chess lets dbus-run-session end its bus too.
     pkill -x gnome-chess 2>/dev/null || true
     wait "$gc" 2>/dev/null || true
-    wait_device_moves "$dir" 5
-    if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$name: gnome-chess is confused"; fi
-    echo "$name: a whole game, $(device_moves "$dir") device moves"
+    if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$1: gnome-chess is confused"; fi
 }
 
 wait_title() {
@@ -736,16 +749,7 @@ echo "xboard-takeback: refused, resigned, and the next game played"
 echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
 name=gnome-chess-takeback
 dir=$out/$name
-start_gui_device "$dir" "$takeback_script"
-config=$dir/config
-mkdir -p "$config/gnome-chess" "$config/glib-2.0/settings"
-printf '[Sorvanite]\nprotocol=cecp\nbinary=%s\n' "$cecp2" >"$config/gnome-chess/engines.conf"
-printf "[org/gnome/Chess]\nopponent='Sorvanite'\nplay-as='white'\n" >"$config/glib-2.0/settings/keyfile"
-(cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 \
-    NO_AT_BRIDGE=1 dbus-run-session -- gnome-chess >"$dir/gnome-chess.out" 2>&1) &
-gc=$!
-pids+=($gc)
-window=$(find_window "$name" 'to Move')
+start_gnome_chess "$name" white "$takeback_script"
 wait_title "$window" "White to Move"
 click_move "$dir" click_square "$window" white e2e4
 wait_device_moves "$dir" 1
@@ -769,11 +773,7 @@ wait_device_moves "$dir" 3
 sleep 35
 wait_title "$window" "White to Move"
 import -window "$window" "$out/$name-next-game.png"
-xdotool windowfocus --sync "$window" key ctrl+q 2>/dev/null || true
-end_gui_run "$dir" "$name"
-pkill -x gnome-chess 2>/dev/null || true
-wait "$gc" 2>/dev/null || true
-if grep -a -q -i 'confused' "$dir/gnome-chess.out"; then fail "$name: gnome-chess is confused"; fi
+stop_gnome_chess "$name"
 echo "$name: refused, resigned, and the next game played"
 
 echo "xboard_games: all games played; artifacts in $out"
