@@ -151,8 +151,8 @@ TEST_F(EmulatorTest, DoctorNamesTheHolderButNotTheEmulator) {
     auto doctor = startDoctor({});
     EXPECT_EQ(doctor->finish({}, 20s).code, 16);
     std::string report = doctor->output();
-    EXPECT_NE(report.find("process " + std::to_string(bridge->pid()) + " (sorvanite-e2e)\n"), std::string::npos)
-        << report;
+    // (Under valgrind the bridge's process has valgrind's name.)
+    EXPECT_NE(report.find("process " + std::to_string(bridge->pid()) + " ("), std::string::npos) << report;
     EXPECT_NE(report.find("process " + std::to_string(emulator_->pid()) +
                           " (sorvanite-device) serves the emulated device on it: leave it running\n"),
               std::string::npos)
