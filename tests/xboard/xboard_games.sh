@@ -147,6 +147,17 @@ type_move() {
     xdotool key Return
 }
 
+# typed_move DIR MOVE: type_move, made sure of: typed again once if the move
+# did not reach the engine.
+typed_move() {
+    local pattern="^==> (usermove )?$2"$'\r' before
+    before=$(records "$1" "$pattern")
+    type_move "$2"
+    for _ in $(seq 30); do [ "$(records "$1" "$pattern")" -gt "$before" ] && return; sleep 0.1; done
+    echo "$1: $2 did not reach the engine, typing it again" >&2
+    type_move "$2"
+}
+
 # Quits XBoard as a person would (File > Quit), which saves the game.
 stop_xboard() {
     local window
@@ -728,7 +739,10 @@ start_gui_device "$dir" "$takeback_script"
 xb=$!
 pids+=($xb)
 board_window >/dev/null
-type_move e2e4; wait_device_moves "$dir" 1
+# XBoard takes moves once it has set its engine up; a busy machine may lose
+# the keys typed before.
+wait_records "$dir" '^<== pong' 1 "engine set-ups"
+typed_move "$dir" e2e4; wait_device_moves "$dir" 1
 xdotool windowfocus --sync "$(board_window)" key ctrl+x     # Retract Move
 wait_resigned "$dir" xboard-takeback
 # XBoard shows the reason in a popup and ends the game, telling the engine so.
@@ -737,9 +751,9 @@ import -window "$popup" "$out/xboard-takeback-message.png"
 wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
 dismiss_popups
 xdotool windowfocus --sync "$(board_window)" key ctrl+n      # New Game
-sleep 1
-type_move d2d4; wait_device_moves "$dir" 2
-type_move c2c4; wait_device_moves "$dir" 3
+wait_records "$dir" '^<== pong' 3 "engine set-ups"  # the end of the first game, then the new one
+typed_move "$dir" d2d4; wait_device_moves "$dir" 2
+typed_move "$dir" c2c4; wait_device_moves "$dir" 3
 import -window "$(board_window)" "$out/xboard-takeback-next-game.png"
 stop_xboard "$xb"
 kill "$device_pid"
