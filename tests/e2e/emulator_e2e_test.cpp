@@ -246,6 +246,19 @@ TEST_F(EmulatorErrors, ClearRefusals) {
     }
 }
 
+TEST_F(EmulatorErrors, AStockfishOnPathThatFailsFallsBackToUsrGames) {
+    if (::access("/usr/games/stockfish", X_OK) != 0) GTEST_SKIP() << "no /usr/games/stockfish";
+    std::filesystem::create_directories(dir() / "bin");
+    std::ofstream(dir() / "bin" / "stockfish") << "#!/bin/sh\nexit 3\n";  // starts, but speaks no UCI
+    std::filesystem::permissions(dir() / "bin" / "stockfish", std::filesystem::perms::owner_all);
+    ChildProcess emulator({"env", "PATH=" + (dir() / "bin").string() + ":/usr/bin:/bin", SORVANITE_E2E_EMULATOR,
+                           "--link", (dir() / "com1").string()},
+                          dir().string());
+    EXPECT_TRUE(emulator.waitForOutput("serving", 20s)) << emulator.output();
+    emulator.signal(SIGTERM);
+    EXPECT_EQ(emulator.finish().code, 0);
+}
+
 // A client on the socket line: what a virtual machine's serial port does.
 int connectTo(const std::filesystem::path& socketPath) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
