@@ -1,5 +1,7 @@
 #include "cecp2/protocol2.h"
 
+#include "session/command_table.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,23 +19,21 @@ constexpr const char* kFeatures =
 constexpr const char* kStartPosition = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -";
 
 constexpr Divergence kPosition{"the device plays only from the opening position",
-                                          "The chess device can play only from the opening position."};
+                                "The chess device can play only from the opening position."};
 constexpr Divergence kTakeBack{"the device cannot take moves back",
-                                          "The chess device cannot take moves back."};
+                                "The chess device cannot take moves back."};
 constexpr Divergence kUnseenMoves{
     "the device cannot follow moves it has not answered",
     "The chess device answers its opponent's moves one at a time and cannot follow moves entered for both sides."};
 constexpr Divergence kDepth{"the device cannot limit its search depth",
-                                       "The chess device cannot limit its search depth; it plays on its clock."};
+                                "The chess device cannot limit its search depth; it plays on its clock."};
 constexpr Divergence kNodes{"the device cannot play on a node count",
-                                       "The chess device cannot play on a node count; it plays on its clock."};
+                                "The chess device cannot play on a node count; it plays on its clock."};
 
 bool inRange(char c, char low, char high) { return c >= low && c <= high; }
 
-bool hasMoveShape(std::string_view text) {
-    return text.size() >= 4 && inRange(text[0], 'a', 'h') && inRange(text[1], '1', '8') &&
-           inRange(text[2], 'a', 'h') && inRange(text[3], '1', '8');
-}
+// The core's own test, on a NUL-terminated copy.
+bool hasMoveShape(std::string_view text) { return sorvanite::hasMoveShape(std::string(text).c_str()); }
 
 bool isPromotionPiece(char c) { return std::string_view("qrbnQRBN").find(c) != std::string_view::npos; }
 
@@ -65,11 +65,9 @@ std::string_view argument(std::string_view line) {
 // A FEN's placement, side to move, castling and en-passant fields: the
 // move counters do not make another position.
 std::string_view positionFields(std::string_view fen) {
-    std::size_t end = 0;
-    for (int field = 0; field < 4 && end != std::string_view::npos; ++field) {
-        end = fen.find(' ', end == 0 ? 0 : end + 1);
-    }
-    return end == std::string_view::npos ? fen : fen.substr(0, end);
+    std::size_t end = fen.find(' ');
+    for (int field = 1; field < 4 && end != std::string_view::npos; ++field) end = fen.find(' ', end + 1);
+    return fen.substr(0, end);
 }
 
 // "N. ... move" as the core numbers the device's moves: the text after it.
@@ -197,14 +195,11 @@ void Protocol2::userMove(const std::string& move, std::string_view line) {
     }
     moves_.push_back(move);
     sideToMove_ = other(sideToMove_);
-    if (outOfStep_ || gameOver_) {
-        if (engineSide_ == sideToMove_) think(line);
-        return;
-    }
     if (engineSide_ == sideToMove_) {
         think(line);
         return;
     }
+    if (outOfStep_ || gameOver_) return;
     // A move the device has not seen, in force mode: it can follow only one
     // move of its opponent's, the one it will answer.
     std::size_t pending = moves_.size() - deviceSeen_;
