@@ -2,7 +2,7 @@
 // engine protocol, through the bridge's own core.
 #include <cstring>
 
-#include "cecp2/core_session.h"
+#include "session/core_session.h"
 #include "cecp2/protocol2.h"
 #include "session/bridge.h"
 #include "session/program_options.h"
@@ -15,7 +15,7 @@ int runProtocol2(std::istream& input, std::ostream& output, Port& port, Transcri
     // The transcript records the GUI's lines and every line sent to it,
     // around the device exchange the core records.
     FrontEnd gui(input, output, transcript);
-    cecp2::CoreSession core(port, transcript);
+    CoreSession core(port, transcript);
     cecp2::Protocol2 protocol(core);
     FrontEndLine line;
     while (!protocol.quitRequested() && gui.readFrontEndLine(line)) {

@@ -70,15 +70,6 @@ std::string_view positionFields(std::string_view fen) {
     return fen.substr(0, end);
 }
 
-// "N. ... move" as the core numbers the device's moves: the text after it.
-std::optional<std::string_view> numberedMove(std::string_view line) {
-    std::size_t dot = line.find(". ... ");
-    if (dot == 0 || dot == std::string_view::npos) return std::nullopt;
-    for (std::size_t i = 0; i < dot; ++i)
-        if (!inRange(line[i], '0', '9')) return std::nullopt;
-    return line.substr(dot + 6);
-}
-
 }  // namespace
 
 std::vector<std::string> Protocol2::handle(std::string_view line) {

@@ -6,17 +6,9 @@
 #include <string_view>
 #include <vector>
 
-namespace sorvanite::cecp2 {
+#include "session/core_session.h"
 
-// The bridge's core as the protocol-2 front door drives it: one line of the
-// first-generation command language in, the lines the core answers out.
-class Core {
-public:
-    virtual ~Core() = default;
-    virtual std::vector<std::string> send(std::string_view line) = 0;
-    // The device's line failed: the core takes no more lines, and the run ends.
-    virtual bool deviceGone() const { return false; }
-};
+namespace sorvanite::cecp2 {
 
 // Why the GUI's game or limit cannot be followed: a reason for the
 // "Error (...)" line that programs read, and words for the person.

@@ -9,6 +9,10 @@ namespace sorvanite {
 // any more, so the run can end in order. Windows has no such request.
 bool terminationRequested();
 
+// Asks the run to end, as a termination signal does: every wait, in any
+// thread, stops waiting. (Windows: waits already under way are not cut short.)
+void requestTermination();
+
 // POSIX: `signals` become termination requests. They stay blocked except
 // inside waitUntilReady, so one that lands just before a wait is not lost.
 void catchTerminationSignals(std::initializer_list<int> signals);

@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -14,14 +16,34 @@ volatile sig_atomic_t requested = 0;
 sigset_t waitMask;
 bool haveWaitMask = false;
 int frontEndFd = -1;
+// Written once a termination is requested and never drained, so that every
+// thread's wait sees it, not only the one the signal happened to land in.
+int wakeRead = -1;
+int wakeWrite = -1;
 
-void onTerminationSignal(int) { requested = 1; }
+void onTerminationSignal(int) {
+    requested = 1;
+    if (wakeWrite >= 0) {
+        char byte = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(wakeWrite, &byte, 1);
+    }
+}
+
+void openWakePipe() {
+    int ends[2];
+    if (wakeWrite >= 0 || ::pipe(ends) != 0) return;
+    for (int end : ends) ::fcntl(end, F_SETFD, FD_CLOEXEC);
+    ::fcntl(ends[1], F_SETFL, O_NONBLOCK);  // a full pipe already wakes everyone
+    wakeRead = ends[0];
+    wakeWrite = ends[1];
+}
 
 }  // namespace
 
 bool terminationRequested() { return requested != 0; }
 
 void catchTerminationSignals(std::initializer_list<int> signals) {
+    openWakePipe();
     sigset_t blocked;
     sigemptyset(&blocked);
     struct sigaction action {};
@@ -36,6 +58,11 @@ void catchTerminationSignals(std::initializer_list<int> signals) {
     haveWaitMask = true;
 }
 
+void requestTermination() {
+    openWakePipe();
+    onTerminationSignal(0);
+}
+
 void watchFrontEnd(int fd) { frontEndFd = fd; }
 
 bool waitUntilReady(int fd, short events) {
@@ -43,11 +70,11 @@ bool waitUntilReady(int fd, short events) {
     for (;;) {
         // Asking for no events still reports POLLERR (a pipe whose reader has
         // gone) and POLLHUP (a socket or terminal whose other side closed).
-        pollfd entries[2] = {{fd, events, 0}, {frontEndFd, 0, 0}};
-        nfds_t count = frontEndFd >= 0 ? 2 : 1;
+        pollfd entries[3] = {{fd, events, 0}, {wakeRead, POLLIN, 0}, {frontEndFd, 0, 0}};
+        nfds_t count = frontEndFd >= 0 ? 3 : 2;
         int ready = ::ppoll(entries, count, requested ? &noWait : nullptr, haveWaitMask ? &waitMask : nullptr);
-        if (count == 2 && (entries[1].revents & (POLLERR | POLLHUP))) requested = 1;
-        if (count == 2 && (entries[1].revents & POLLNVAL)) frontEndFd = -1;  // not a descriptor: nothing to watch
+        if (count == 3 && (entries[2].revents & (POLLERR | POLLHUP))) requestTermination();
+        if (count == 3 && (entries[2].revents & POLLNVAL)) frontEndFd = -1;  // not a descriptor: nothing to watch
         if (entries[0].revents != 0) return true;
         if (ready == 0 || (ready > 0 && requested)) return false;
         if (ready > 0) continue;  // a descriptor no longer watched

@@ -11,12 +11,15 @@ Transcript::Transcript(std::unique_ptr<LogFile> file) : file_(std::move(file)) {
 Transcript::~Transcript() { close(); }
 
 void Transcript::record(std::initializer_list<std::string_view> pieces) {
+    if (!writing_) return;  // moved from
+    std::lock_guard<std::mutex> hold(*writing_);
     if (file_) file_->append({pieces.begin(), pieces.size()});
 }
 
 void Transcript::close() {
     if (!file_) return;
     record({"Session ends\r\n"});
+    std::lock_guard<std::mutex> hold(*writing_);
     file_.reset();
 }
 

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "transcript/log_file.h"
@@ -10,7 +11,8 @@ namespace sorvanite {
 
 // The record of one run's traffic, appended to "zormlog.txt". It is either
 // open for the whole run or absent for the whole run; when absent every record
-// is dropped silently.
+// is dropped silently. Records may come from more than one thread: each
+// is written whole.
 class Transcript {
 public:
     Transcript() = default;  // absent
@@ -31,6 +33,7 @@ public:
 
 private:
     std::unique_ptr<LogFile> file_;
+    std::unique_ptr<std::mutex> writing_ = std::make_unique<std::mutex>();
 };
 
 inline constexpr const char* kTranscriptName = "zormlog.txt";

@@ -2,7 +2,7 @@
 
 #include <deque>
 
-#include "cecp2/core_session.h"
+#include "session/core_session.h"
 #include "cecp2/protocol2.h"
 #include "unit/fake_port.h"
 
@@ -13,7 +13,7 @@ using Lines = std::vector<std::string>;
 
 // A core that keeps every line it is sent and answers each move and "go"
 // with the next scripted reply, as the bridge's core would format it.
-class FakeCore final : public cecp2::Core {
+class FakeCore final : public Core {
 public:
     Lines send(std::string_view line) override {
         lines.emplace_back(line);
@@ -251,7 +251,7 @@ TEST(Protocol2, TheBridgesOwnCoreRecordsOnlyTheDeviceExchange) {
     port.reply("OK\r").reply("e7e5\r");
     std::string records;
     Transcript transcript = memoryTranscript(records);
-    cecp2::CoreSession core(port, transcript);
+    CoreSession core(port, transcript);
     cecp2::Protocol2 protocol(core);
     Lines out;
     for (std::string_view line : {"xboard", "random", "force", "usermove e2e4", "go", "quit"})

@@ -1,11 +1,19 @@
-#include "cecp2/core_session.h"
+#include "session/core_session.h"
 
 #include <algorithm>
 
 #include "device/termination.h"
 #include "session/command_table.h"
 
-namespace sorvanite::cecp2 {
+namespace sorvanite {
+
+std::optional<std::string_view> numberedMove(std::string_view line) {
+    std::size_t dot = line.find(". ... ");
+    if (dot == 0 || dot == std::string_view::npos) return std::nullopt;
+    for (std::size_t i = 0; i < dot; ++i)
+        if (line[i] < '0' || line[i] > '9') return std::nullopt;
+    return line.substr(dot + 6);
+}
 
 CoreSession::CoreSession(Port& port, Transcript& transcript)
     : frontEnd_(unusedInput_, replies_, unrecorded_),
@@ -29,4 +37,4 @@ std::vector<std::string> CoreSession::send(std::string_view line) {
     return replies;
 }
 
-}  // namespace sorvanite::cecp2
+}  // namespace sorvanite

@@ -1,11 +1,27 @@
 #pragma once
 
+#include <optional>
 #include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "cecp2/protocol2.h"
 #include "session/session.h"
 
-namespace sorvanite::cecp2 {
+namespace sorvanite {
+
+// The bridge's core as the other front doors drive it: one line of the
+// first-generation command language in, the lines the core answers out.
+class Core {
+public:
+    virtual ~Core() = default;
+    virtual std::vector<std::string> send(std::string_view line) = 0;
+    // The device's line failed: the core takes no more lines, and the run ends.
+    virtual bool deviceGone() const { return false; }
+};
+
+// "N. ... move" as the core numbers the device's moves: the text after it.
+std::optional<std::string_view> numberedMove(std::string_view line);
 
 // The bridge's own command table, move relay and port, driven a line at a
 // time. The device exchange goes into the transcript as in the bridge; the
@@ -25,4 +41,4 @@ private:
     Session session_;
 };
 
-}  // namespace sorvanite::cecp2
+}  // namespace sorvanite
