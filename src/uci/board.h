@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sorvanite::uci {
+
+// Just enough of a chess position to follow a game given as FENs or as move
+// lists: where the pieces stand, who moves, and what the next move may do
+// (castle, take en passant). Legality is the device's business, not ours.
+struct Board {
+    // Squares a1, b1, ... h8; a piece letter as in a FEN ("P", "k"), or '.'.
+    std::array<char, 64> squares{};
+    bool whiteToMove = true;
+    std::string castling = "-";  // "KQkq", a part of it, or "-"
+    int enPassant = -1;          // the square a pawn may take on, or -1
+
+    static Board start();
+    // A FEN's first four fields; the move counters may follow or not.
+    static std::optional<Board> fromFen(std::string_view fen);
+
+    // The position after a coordinate move ("e2e4", "e7e8q", "e1g1" to
+    // castle), or none when there is no piece of the side to move on its
+    // first square. A pawn reaching the last rank without a letter becomes a
+    // queen.
+    std::optional<Board> after(std::string_view move) const;
+
+    // The one move that leads from here to `next`, found from the squares
+    // that differ; none when no single move does.
+    std::optional<std::string> moveTo(const Board& next) const;
+
+    // The same position for the device's game: pieces and side to move.
+    // Castling and en-passant fields are left out, as GUIs write them
+    // differently for the same position.
+    bool samePosition(const Board& other) const {
+        return squares == other.squares && whiteToMove == other.whiteToMove;
+    }
+};
+
+}  // namespace sorvanite::uci

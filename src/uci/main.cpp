@@ -1,0 +1,175 @@
+// sorvanite-uci: the chess device for GUIs that speak UCI, through the
+// bridge's own core.
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "device/termination.h"
+#include "session/bridge.h"
+#include "session/core_session.h"
+#include "session/program_options.h"
+#include "uci/uci_protocol.h"
+
+using namespace sorvanite;
+
+namespace {
+
+bool isCommand(std::string_view line, std::string_view command) {
+    std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    line.remove_prefix(start);
+    return line.starts_with(command) && (line.size() == command.size() || line[command.size()] == ' ' ||
+                                         line[command.size()] == '\t');
+}
+
+// The GUI's side. UCI wants "isready" answered at once, even while the
+// device thinks, and "quit" heard then too: so the GUI's lines are read by a
+// thread of their own and queued for the session, which may be waiting on
+// the device. Lines go to the GUI whole, from either thread.
+class Gui {
+public:
+    Gui(std::istream& input, std::ostream& output, Transcript& transcript)
+        : output_(output), transcript_(transcript), reader_(input, unusedOutput_, transcript) {
+        thread_ = std::thread([this] { readLines(); });
+    }
+
+    // Ends the reading thread. One waiting for input that will never come is
+    // woken by the run's end; where a wait cannot be cut short (Windows), it
+    // is left to the process's exit.
+    ~Gui() {
+        std::unique_lock<std::mutex> hold(lock_);
+        stopping_ = true;
+        if (!finished_) {
+            requestTermination();
+            changed_.wait_for(hold, std::chrono::milliseconds(500), [this] { return finished_; });
+        }
+        bool finished = finished_;
+        hold.unlock();
+        if (finished)
+            thread_.join();
+        else
+            thread_.detach();
+    }
+
+    // The next line, waiting for it; false once the input has ended.
+    bool next(std::string& line) {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [this] { return !lines_.empty() || finished_; });
+        if (lines_.empty()) return false;
+        line = std::move(lines_.front());
+        lines_.pop_front();
+        return true;
+    }
+
+    void send(const std::vector<std::string>& replies) {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (const std::string& reply : replies) write(reply);
+        output_.flush();
+    }
+
+    // While the device thinks, the reading thread answers "isready" itself.
+    void setThinking(bool thinking) {
+        std::lock_guard<std::mutex> hold(lock_);
+        thinking_ = thinking;
+    }
+
+private:
+    void write(std::string_view reply) {
+        transcript_.record({"<== ", reply, "\r\n"});
+        output_.write(reply.data(), static_cast<std::streamsize>(reply.size()));
+        output_.put('\n');
+    }
+
+    void readLines() {
+        FrontEndLine line;
+        bool reading = true;
+        while (reading) {
+            bool got = reader_.readFrontEndLine(line);
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!got || stopping_) break;
+            transcript_.record({"==> ", {line, std::strlen(line)}, "\r\n"});
+            if (thinking_ && isCommand(line, "isready")) {
+                write("readyok");
+                output_.flush();
+                continue;
+            }
+            // Nothing follows "quit"; heard while the device thinks, it ends
+            // the wait as SIGTERM would.
+            reading = !isCommand(line, "quit");
+            if (!reading && thinking_) requestTermination();
+            lines_.emplace_back(line);
+            changed_.notify_all();
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    std::ostream& output_;
+    Transcript& transcript_;
+    std::ostringstream unusedOutput_;
+    FrontEnd reader_;
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::string> lines_;
+    bool thinking_ = false;
+    bool stopping_ = false;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+// The core, marking the time it may spend waiting for the device.
+class ThinkingCore final : public Core {
+public:
+    ThinkingCore(Core& core, Gui& gui) : core_(core), gui_(gui) {}
+    std::vector<std::string> send(std::string_view line) override {
+        gui_.setThinking(true);
+        std::vector<std::string> replies = core_.send(line);
+        gui_.setThinking(false);
+        return replies;
+    }
+    bool deviceGone() const override { return core_.deviceGone(); }
+
+private:
+    Core& core_;
+    Gui& gui_;
+};
+
+int runUci(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
+    CoreSession core(port, transcript);
+    int status = 0;
+    {
+        Gui gui(input, output, transcript);
+        ThinkingCore thinkingCore(core, gui);
+        uci::Protocol protocol(thinkingCore);
+        std::string line;
+        while (!protocol.quitRequested() && gui.next(line)) {
+            // Once the run is asked to end, lines are not acted on.
+            if (terminationRequested()) {
+                if (isCommand(line, "quit")) break;
+                continue;
+            }
+            gui.send(protocol.handle(line));
+        }
+        status = core.deviceGone() ? exitStatusForDeviceGone() : 0;
+    }
+    output.flush();
+    return status;
+}
+
+}  // namespace
+
+// GUIs restart their engine for each game, sometimes before the last has
+// quit: give that one two seconds to let go of the port.
+int main(int argc, char** argv) {
+    const char* port = SORVANITE_PORT_PATH;
+    if (auto status = readProgramOptions(argc, argv, {"sorvanite-uci", "The chess device on a serial port, for UCI GUIs."},
+                                         port))
+        return *status;
+    return runOnStandardStreams(port, runUci, 2000);
+}
