@@ -1,50 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <deque>
-
-#include "session/core_session.h"
 #include "cecp2/protocol2.h"
+#include "unit/fake_core.h"
 #include "unit/fake_port.h"
 
 namespace sorvanite::testing {
 namespace {
 
-using Lines = std::vector<std::string>;
-
-// A core that keeps every line it is sent and answers each move and "go"
-// with the next scripted reply, as the bridge's core would format it.
-class FakeCore final : public Core {
-public:
-    Lines send(std::string_view line) override {
-        lines.emplace_back(line);
-        bool exchange = line == "go" || line == "draw" || (line.size() >= 4 && line[0] >= 'a' && line[0] <= 'h' &&
-                                                           line[1] >= '1' && line[1] <= '8');
-        if (!exchange || replies.empty()) return {};
-        Lines reply = replies.front();
-        replies.pop_front();
-        return reply;
-    }
-    Lines lines;
-    std::deque<Lines> replies;
-};
-
-struct Gui {
-    FakeCore core;
-    cecp2::Protocol2 protocol{core};
-    Lines said;  // everything the GUI was told
-
-    Gui& replies(std::initializer_list<Lines> replies) {
-        core.replies.insert(core.replies.end(), replies);
-        return *this;
-    }
-    Lines send(std::initializer_list<std::string_view> lines) {
-        Lines out;
-        for (std::string_view line : lines)
-            for (std::string& reply : protocol.handle(line)) out.push_back(std::move(reply));
-        said.insert(said.end(), out.begin(), out.end());
-        return out;
-    }
-};
+using Gui = GuiDriver<cecp2::Protocol2>;
 
 TEST(Protocol2, HandshakeDeclaresWhatAStrictClientRequires) {
     Gui gui;
