@@ -4,6 +4,7 @@
 #include <string>
 
 #include "device/port.h"
+#include "device/termination.h"
 
 namespace sorvanite {
 namespace {
@@ -17,6 +18,11 @@ public:
         PortRead result;
         char byte = 0;
         DWORD count = 0;
+        if (terminationRequested()) {
+            result.errorCode = ERROR_OPERATION_ABORTED;
+            result.interrupted = true;
+            return result;
+        }
         if (!ReadFile(handle_, &byte, 1, &count, nullptr)) result.errorCode = static_cast<int>(GetLastError());
         if (count == 1) {
             result.gotByte = true;
@@ -90,14 +96,15 @@ void applyLineSettings(HANDLE handle) {
     (void)SetCommState(handle, &settings);
 
     // A port left in return-at-once mode by another program would make our
-    // one-byte reads spin for as long as the device thinks. All-zero read
-    // time-outs make a read wait until its byte arrives; the write time-outs
-    // stay as they were.
+    // one-byte reads spin for as long as the device thinks. A read waits for
+    // its byte up to a quarter of a second, then comes back empty and is
+    // issued again: often enough to notice that the run was asked to end,
+    // rarely enough to cost no CPU. The write time-outs stay as they were.
     COMMTIMEOUTS timeouts{};
     (void)GetCommTimeouts(handle, &timeouts);
     timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.ReadTotalTimeoutConstant = 250;
     (void)SetCommTimeouts(handle, &timeouts);
 }
 

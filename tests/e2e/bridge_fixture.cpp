@@ -83,7 +83,7 @@ void ScratchDirTest::openUpForOrdinaryUser() {
     fs::remove_all(dir_);
     dir_ = place;
     fs::permissions(dir_, fs::perms::all);
-    for (std::string* program : {&bridge_, &doctor_, &cecp2_}) {
+    for (std::string* program : {&bridge_, &doctor_, &cecp2_, &uci_}) {
         fs::path copy = dir_ / "bin" / fs::path(*program).filename();
         fs::copy_file(*program, copy);
         *program = copy.string();
@@ -132,6 +132,10 @@ std::unique_ptr<ChildProcess> ScratchDirTest::start(void (*prepare)(), const std
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startCecp2(void (*prepare)(), const std::vector<std::string>& args) {
     return startProgram(cecp2_, "SORVANITE_E2E_WINE_CECP2", args, prepare);
+}
+
+std::unique_ptr<ChildProcess> ScratchDirTest::startUci(void (*prepare)(), const std::vector<std::string>& args) {
+    return startProgram(uci_, "SORVANITE_E2E_WINE_UCI", args, prepare);
 }
 
 std::unique_ptr<ChildProcess> ScratchDirTest::startDoctor(const std::vector<std::string>& args, void (*prepare)()) {

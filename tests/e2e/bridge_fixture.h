@@ -38,9 +38,10 @@ protected:
     std::string transcript() const;
     // Waits until the transcript holds `text`: the run has got that far.
     bool waitForRecord(std::string_view text, std::chrono::milliseconds timeout = 10s) const;
-    // The bridge, sorvanite-cecp2 or sorvanite-doctor, built for the port "com1".
+    // The bridge, sorvanite-cecp2, sorvanite-uci or sorvanite-doctor, built for the port "com1".
     std::unique_ptr<ChildProcess> start(void (*prepare)() = nullptr, const std::vector<std::string>& args = {});
     std::unique_ptr<ChildProcess> startCecp2(void (*prepare)() = nullptr, const std::vector<std::string>& args = {});
+    std::unique_ptr<ChildProcess> startUci(void (*prepare)() = nullptr, const std::vector<std::string>& args = {});
     std::unique_ptr<ChildProcess> startDoctor(const std::vector<std::string>& args, void (*prepare)() = nullptr);
 
 private:
@@ -50,6 +51,7 @@ private:
     std::string bridge_ = SORVANITE_E2E_BRIDGE;
     std::string doctor_ = SORVANITE_E2E_DOCTOR;
     std::string cecp2_ = SORVANITE_E2E_CECP2;
+    std::string uci_ = SORVANITE_E2E_UCI;
 };
 
 // A scratch directory whose "com1" is a pseudo-terminal the test plays the

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the end-to-end tests against the Windows bridge under Wine.
-# usage: wine_e2e.sh E2E_TESTS SORVANITE_EXE WINE_PREFIX [DOCTOR_EXE [CECP2_EXE]]
+# usage: wine_e2e.sh E2E_TESTS SORVANITE_EXE WINE_PREFIX [DOCTOR_EXE [CECP2_EXE [UCI_EXE]]]
 set -euo pipefail
-tests=$1 exe=$2 prefix=$3 doctor=${4:-} cecp2=${5:-}
+tests=$1 exe=$2 prefix=$3 doctor=${4:-} cecp2=${5:-} uci=${6:-}
 
 if [ ! -f "$exe" ]; then
     echo "wine_e2e: $exe is missing; build it first: cmake --workflow --preset windows" >&2
@@ -28,4 +28,4 @@ rm -f "$prefix"/dosdevices/com*
 wineserver -p >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
-SORVANITE_E2E_WINE_BRIDGE=$exe SORVANITE_E2E_WINE_DOCTOR=$doctor SORVANITE_E2E_WINE_CECP2=$cecp2 SORVANITE_E2E_WINE=$wine "$tests" --gtest_filter='-EmulatorErrors.*'
+SORVANITE_E2E_WINE_BRIDGE=$exe SORVANITE_E2E_WINE_DOCTOR=$doctor SORVANITE_E2E_WINE_CECP2=$cecp2 SORVANITE_E2E_WINE_UCI=$uci SORVANITE_E2E_WINE=$wine "$tests" --gtest_filter='-EmulatorErrors.*'
