@@ -5,7 +5,6 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "device/termination.h"
@@ -26,6 +25,25 @@ bool isCommand(std::string_view line, std::string_view command) {
                                          line[command.size()] == '\t');
 }
 
+// Reads one line from the GUI, without its LF or a CR before it; a NUL ends
+// its text. A position line carries the whole game, so lines are kept whole
+// up to a length no game reaches; the rest of a longer one is dropped.
+bool readGuiLine(std::streambuf& input, std::string& line) {
+    constexpr std::size_t kLongestLine = 1 << 16;
+    using Traits = std::streambuf::traits_type;
+    line.clear();
+    bool sawAny = false;
+    for (Traits::int_type next = input.sbumpc(); !Traits::eq_int_type(next, Traits::eof()); next = input.sbumpc()) {
+        sawAny = true;
+        char c = Traits::to_char_type(next);
+        if (c == '\n') break;
+        if (line.size() < kLongestLine) line.push_back(c);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line.resize(std::strlen(line.c_str()));
+    return sawAny;
+}
+
 // The GUI's side. UCI wants "isready" answered at once, even while the
 // device thinks, and "quit" heard then too: so the GUI's lines are read by a
 // thread of their own and queued for the session, which may be waiting on
@@ -33,7 +51,7 @@ bool isCommand(std::string_view line, std::string_view command) {
 class Gui {
 public:
     Gui(std::istream& input, std::ostream& output, Transcript& transcript)
-        : output_(output), transcript_(transcript), reader_(input, unusedOutput_, transcript) {
+        : input_(*input.rdbuf()), output_(output), transcript_(transcript) {
         thread_ = std::thread([this] { readLines(); });
     }
 
@@ -85,13 +103,13 @@ private:
     }
 
     void readLines() {
-        FrontEndLine line;
+        std::string line;
         bool reading = true;
         while (reading) {
-            bool got = reader_.readFrontEndLine(line);
+            bool got = readGuiLine(input_, line);
             std::lock_guard<std::mutex> hold(lock_);
             if (!got || stopping_) break;
-            transcript_.record({"==> ", {line, std::strlen(line)}, "\r\n"});
+            transcript_.record({"==> ", line, "\r\n"});
             if (thinking_ && isCommand(line, "isready")) {
                 write("readyok");
                 output_.flush();
@@ -101,7 +119,7 @@ private:
             // the wait as SIGTERM would.
             reading = !isCommand(line, "quit");
             if (!reading && thinking_) requestTermination();
-            lines_.emplace_back(line);
+            lines_.push_back(line);
             changed_.notify_all();
         }
         std::lock_guard<std::mutex> hold(lock_);
@@ -109,10 +127,9 @@ private:
         changed_.notify_all();
     }
 
+    std::streambuf& input_;
     std::ostream& output_;
     Transcript& transcript_;
-    std::ostringstream unusedOutput_;
-    FrontEnd reader_;
 
     std::mutex lock_;
     std::condition_variable changed_;
