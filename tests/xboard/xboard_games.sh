@@ -13,11 +13,19 @@
 #      clicked on the GUI's board. A GUI that is not installed is left out.
 #   19. and 20. a take-back against sorvanite-cecp2 in XBoard and in
 #      gnome-chess: the device resigns that game, and the next game plays.
-# usage: xboard_games.sh BRIDGE CECP2 EMULATOR GAME_CHECK ARTIFACT_DIR
-# BRIDGE and CECP2 open "com1" in their working directory. Leaves PGNs,
-# transcripts and screenshots in ARTIFACT_DIR.
+#   21. to 26. sorvanite-uci: in XBoard through polyglot against fairymax, and
+#      in Scid's serious game and gnome-chess against a person, the device as
+#      White and as Black in each, to a result.
+# usage: xboard_games.sh BRIDGE CECP2 UCI EMULATOR GAME_CHECK ARTIFACT_DIR
+# BRIDGE, CECP2 and UCI open "com1" in their working directory. Leaves PGNs,
+# transcripts and screenshots in ARTIFACT_DIR. SORVANITE_GUI_GAMES, a regular
+# expression, plays only the groups whose names match (xboard, cecp2,
+# gnome-chess, pychess, dreamchess, tagua, eboard, knights, takeback, uci).
 set -euo pipefail
-bridge=$1 cecp2=$2 emulator=$3 check=$4 out=$5
+bridge=$1 cecp2=$2 uci=$3 emulator=$4 check=$5 out=$6
+
+# playing GROUP: whether this run plays that group of games.
+playing() { [[ $1 =~ ${SORVANITE_GUI_GAMES:-.} ]]; }
 
 for tool in xboard Xvfb xdpyinfo xdotool fairymax stockfish import; do
     if ! PATH=/usr/games:$PATH command -v "$tool" >/dev/null; then
@@ -218,6 +226,7 @@ machine_game() {
     cat "$dir/game.pgn"
 }
 
+if playing xboard; then
 echo "== 1. the bridge (device, White) against fairymax"
 dir=$out/two-engine
 machine_game "$dir" w -fcp "$bridge" -firstProtocolVersion 1 -fd "$dir" -scp fairymax
@@ -260,6 +269,9 @@ echo "== 5. the person (Black) mates the device"
 # White's only move is Bf1, then Rxf1#.
 play_to_mate device-white-mated "4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1" e1f1 -mode MachineWhite
 
+fi
+
+if playing cecp2; then
 echo "== 6. protocol 2: sorvanite-cecp2 (device, White) against fairymax"
 dir=$out/cecp2-white
 machine_game "$dir" w -fcp "$cecp2" -fd "$dir" -scp fairymax
@@ -267,6 +279,7 @@ machine_game "$dir" w -fcp "$cecp2" -fd "$dir" -scp fairymax
 echo "== 7. protocol 2: fairymax against sorvanite-cecp2 (device, Black)"
 dir=$out/cecp2-black
 machine_game "$dir" b -fcp fairymax -scp "$cecp2" -sd "$dir"
+fi
 
 # The other GUIs play sorvanite-cecp2 against a person whose moves are
 # clicked on their boards, whole games to mate. The device answers from a
@@ -295,19 +308,19 @@ installed() {
 both_colours() {
     local name
     name=$(echo "$2" | tr '[:upper:]' '[:lower:]')
-    echo "== $2: a person (White) against sorvanite-cecp2 (device, Black)"
+    echo "== $2: a person (White) against ${door:-sorvanite-cecp2} (device, Black)"
     "$1" "$name-black" white "$device_black_script" "${person_white_moves[@]}"
-    echo "== $2: sorvanite-cecp2 (device, White) opens against a person"
+    echo "== $2: ${door:-sorvanite-cecp2} (device, White) opens against a person"
     "$1" "$name-white" black "$device_white_script" "${person_black_moves[@]}"
 }
 
 # start_gui_device DIR SCRIPT: the scripted device on DIR/com1, and an engine
-# command DIR/engine.sh that runs sorvanite-cecp2 there.
+# command DIR/engine.sh that runs $engine (sorvanite-cecp2 unless set) there.
 start_gui_device() {
     mkdir -p "$1"
     printf '%b' "$2" >"$1/script.txt"
     start_device "$1" --script "$1/script.txt"
-    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$1" "$cecp2" >"$1/engine.sh"
+    printf '#!/bin/sh\ncd "%s" && exec "%s"\n' "$1" "${engine:-$cecp2}" >"$1/engine.sh"
     chmod +x "$1/engine.sh"
 }
 
@@ -346,7 +359,7 @@ click_board() {
 }
 
 # device_moves DIR: how many moves the device has made.
-device_moves_pattern='^<== ([0-9]+\. \.\.\. |move )[a-h][1-8][a-h][1-8]'
+device_moves_pattern='^<== ([0-9]+\. \.\.\. |move |bestmove )[a-h][1-8][a-h][1-8]'
 device_moves() { records "$1" "$device_moves_pattern"; }
 
 # wait_device_moves DIR N: the device has made N moves.
@@ -354,15 +367,16 @@ wait_device_moves() { wait_records "$1" "$device_moves_pattern" "$2" "device mov
 
 # wait_mate DIR [N]: the device has mated (N times) and the result has gone
 # to the GUI.
-wait_mate() { wait_records "$1" '^<== (1-0 \{White|0-1 \{Black) mates\}' "${2:-1}" "mates passed on"; }
+wait_mate() { wait_records "$1" '^<== (info string )?(1-0 \{White|0-1 \{Black) mates\}' "${2:-1}" "mates passed on"; }
 
 # click_move DIR CLICK WINDOW COLOUR MOVE: clicks MOVE's two squares, and
-# makes sure it took effect: the move reaches the transcript. A click that a
-# busy machine lost is made again: the target square alone (the piece may
-# still be picked up), then both squares once more.
+# makes sure it took effect: the move reaches the transcript (from the GUI,
+# as a move or at the end of a UCI position, or on its way to the device). A
+# click that a busy machine lost is made again: the target square alone (the
+# piece may still be picked up), then both squares once more.
 click_move() {
     local dir=$1 click=$2 window=$3 colour=$4 move=$5 pattern before attempt
-    pattern="^==> (usermove )?$move"$'\r'
+    pattern="^(==> (usermove |position .* )?| --> MOVE )$move"$'\r'
     before=$(records "$dir" "$pattern")
     "$click" "$window" "$colour" "${move:0:2}"
     "$click" "$window" "$colour" "${move:2:2}"
@@ -408,7 +422,8 @@ start_gnome_chess() {
     local dir=$out/$name config=$out/$name/config
     start_gui_device "$dir" "$script"
     mkdir -p "$config/gnome-chess" "$config/glib-2.0/settings"
-    printf '[Sorvanite]\nprotocol=cecp\nbinary=%s\n' "$cecp2" >"$config/gnome-chess/engines.conf"
+    printf '[Sorvanite]\nprotocol=%s\nbinary=%s\n' "${engine_protocol:-cecp}" "${engine:-$cecp2}" \
+        >"$config/gnome-chess/engines.conf"
     printf "[org/gnome/Chess]\nopponent='Sorvanite'\nplay-as='%s'\n" "$play_as" >"$config/glib-2.0/settings/keyfile"
     # Its own data directory too: gnome-chess resumes the game it saved there.
     (cd "$dir" && exec env XDG_CONFIG_HOME="$config" XDG_DATA_HOME="$dir/data" GSETTINGS_BACKEND=keyfile GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
@@ -460,7 +475,7 @@ wait_title() {
 # window, 48-pixel squares from (158, 83) at its default size.
 click_square() { click_board "$@" 158 83 48; }
 
-if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess; fi
+if playing gnome-chess && installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess; fi
 
 # PyChess, with sorvanite-cecp2 added to its engines and its book moves off
 # (it would play them for the engine itself and then set the position up,
@@ -543,7 +558,7 @@ stop_pychess() {
 # pychess_click WINDOW COLOUR SQUARE: 39-pixel squares from (65, 160).
 pychess_click() { click_board "$@" 65 160 39; }
 
-if installed pychess pychess dbus-run-session; then both_colours pychess_game PyChess; fi
+if playing pychess && installed pychess pychess dbus-run-session; then both_colours pychess_game PyChess; fi
 
 # DreamChess, started with sorvanite-cecp2 as its engine; it gives no clock.
 # Its board is drawn in perspective: squares are clicked where they appear.
@@ -594,7 +609,7 @@ dreamchess_square() {
     dreamchess_click "$1" $(( left + (2 * file + 1) * (right - left) / 16 )) "$y"
 }
 
-if installed dreamchess dreamchess; then both_colours dreamchess_game DreamChess; fi
+if playing dreamchess && installed dreamchess dreamchess; then both_colours dreamchess_game DreamChess; fi
 
 # eboard, its engine dialog filled in as a person would, with its own
 # default clock: 20 s a move, sent as "st 20". As soon as a game is over it
@@ -711,11 +726,11 @@ tagua_game() {
 # at the bottom whichever side the person plays.
 tagua_square() { click_board "$@" 275 77 21 fixed; }
 
-if installed tagua tagua dbus-run-session; then both_colours tagua_game Tagua; fi
+if playing tagua && installed tagua tagua dbus-run-session; then both_colours tagua_game Tagua; fi
 
-if installed eboard eboard; then both_colours eboard_game eboard; fi
+if playing eboard && installed eboard eboard; then both_colours eboard_game eboard; fi
 
-if installed knights knights dbus-run-session; then
+if playing knights && installed knights knights dbus-run-session; then
     echo "== Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
     knights_games
 fi
@@ -731,6 +746,7 @@ wait_resigned() {
         || fail "$2: the person was not told why"
 }
 
+if playing takeback; then
 echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
 dir=$out/xboard-takeback
 start_gui_device "$dir" "$takeback_script"
@@ -789,5 +805,65 @@ wait_title "$window" "White to Move"
 import -window "$window" "$out/$name-next-game.png"
 stop_gnome_chess "$name"
 echo "$name: refused, resigned, and the next game played"
+fi
+
+# sorvanite-uci: XBoard speaks UCI through polyglot; Scid and gnome-chess
+# speak it themselves.
+if playing uci; then
+door=sorvanite-uci engine=$uci engine_protocol=uci
+
+if installed polyglot polyglot; then
+    echo "== 21. UCI: sorvanite-uci (device, White) through polyglot against fairymax"
+    dir=$out/uci-polyglot-white
+    machine_game "$dir" w -fcp "$uci" -fUCI -fd "$dir" -scp fairymax
+    echo "== 22. UCI: fairymax against sorvanite-uci (device, Black) through polyglot"
+    dir=$out/uci-polyglot-black
+    machine_game "$dir" b -fcp fairymax -scp "$uci" -sUCI -sd "$dir"
+fi
+
+# Scid's serious game, with the settings a person would have saved: the
+# device's engine chosen, no book, no tip at start, and no suggested moves
+# (with them a click on a piece plays the analysis engine's move for it). Scid starts the first
+# engine of its list for its analysis window, which the device cannot be:
+# stockfish comes first.
+# scid_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+scid_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name config=$out/$name/home/.scid4.7/config
+    start_gui_device "$dir" "$script"
+    mkdir -p "$config"
+    local entry='engine {\n  Name %s\n  Cmd %s\n  Args {}\n  Dir %s\n  Elo 0\n  Time 0\n  URL {}\n  UCI 1\n  UCIoptions {}\n}\n'
+    # shellcheck disable=SC2059
+    printf "$entry$entry" Stockfish "$(command -v stockfish)" "$dir" Sorvanite "$uci" "$dir" >"$config/engines.dat"
+    printf 'set ::sergame::chosenEngine 1\nset ::sergame::useBook 0\nset startup(tip) 0\nset suggestMoves 0\n' \
+        >"$config/options.dat"
+    (cd "$dir" && exec env HOME="$out/$name/home" scid >"$dir/scid.out" 2>&1) &
+    local scid=$!
+    pids+=($scid)
+    local window
+    window=$(find_window "$name" '^Scid - ')
+    sleep 2
+    # The engine plays the side at the top: to play Black, the person turns
+    # the board (".") first. Then Play > Serious game, and its Play button.
+    [ "$colour" = black ] && xdotool windowfocus --sync "$window" key period
+    xdotool mousemove --window "$window" 300 15 click 1
+    xdotool mousemove --window "$(find_window "$name" '^#menu#play$')" 40 10 click 1
+    xdotool windowfocus --sync "$(find_window "$name" '^Game configuration$')" key Return
+    play_clicked_game "$dir" "$colour" scid_click "$window" "$@"
+    sleep 1
+    import -window "$window" "$out/$name.png"
+    kill "$scid"
+    end_gui_run "$dir" "$name"
+    echo "$name: a whole game, $(device_moves "$dir") device moves"
+}
+
+# scid_click WINDOW COLOUR SQUARE: 45-pixel squares from (19, 84).
+scid_click() { click_board "$@" 19 84 45; }
+
+if installed scid scid; then both_colours scid_game Scid; fi
+
+if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess-uci; fi
+unset door engine engine_protocol
+fi
 
 echo "xboard_games: all games played; artifacts in $out"
