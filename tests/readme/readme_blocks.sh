@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs README.md's blocks as a user pastes them, from the top of the
 # repository: the block that builds from source, scripts/try, the XBoard block ten times in a
-# row, and the block that puts sorvanite-cecp2 on PATH. apt-get does nothing
+# row, the block that puts sorvanite-cecp2 on PATH, and sorvanite-uci's. apt-get does nothing
 # here (the packages are installed), and XBoard is replaced by a scripted
 # front end that plays a game through the engine command it is given.
 # usage: readme_blocks.sh REPOSITORY SCRATCH
@@ -79,6 +79,9 @@ if command -v man >/dev/null; then
 fi
 output=$(cd "$HOME" && printf 'xboard\nprotover 2\nnew\nusermove e2e4\nquit\n' | sorvanite-cecp2)
 [[ $output == *$'\nmove '* ]] || fail "sorvanite-cecp2 from PATH played no move: $output"
+echo "readme: UCI GUIs"
+output=$(cd "$HOME" && run_block "UCI GUIs: sorvanite-uci")
+[[ $output == *$'uciok\nbestmove '[a-h][1-8][a-h][1-8]$'\n' ]] || fail "sorvanite-uci played no move: $output"
 pkill -f "sorvanite-device --link $PWD/build/try/device-link"
 gone
 echo "readme: every block ran as written"

@@ -79,8 +79,9 @@ void readTranscriptIn(const std::string& dir) {
 // The command to give a GUI for the port that was checked.
 void printEngineCommands(const char* path, bool given) {
     std::string arguments = given ? std::string(" --port ") + path : "";
-    std::printf("engine:     sorvanite%s (XBoard, protocol 1), sorvanite-cecp2%s (other GUIs)\n", arguments.c_str(),
-                arguments.c_str());
+    std::printf("engine:     sorvanite%s (XBoard, protocol 1), sorvanite-cecp2%s (protocol 2 GUIs), sorvanite-uci%s "
+                "(UCI GUIs)\n",
+                arguments.c_str(), arguments.c_str(), arguments.c_str());
 }
 
 int run(int argc, char** argv) {
