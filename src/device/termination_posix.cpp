@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "device/termination.h"
@@ -10,16 +11,20 @@
 namespace sorvanite {
 namespace {
 
-volatile sig_atomic_t requested = 0;
+// Set from signal handlers and read by every thread: lock-free atomics are
+// safe in both.
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> requested{0};
 // The signal mask while waiting: the usual one without the termination
 // signals, so they are taken only where ppoll can notice them.
 sigset_t waitMask;
 bool haveWaitMask = false;
-int frontEndFd = -1;
+std::atomic<int> frontEndFd{-1};
 // Written once a termination is requested and never drained, so that every
 // thread's wait sees it, not only the one the signal happened to land in.
-int wakeRead = -1;
-int wakeWrite = -1;
+// Opened before any second thread starts.
+std::atomic<int> wakeRead{-1};
+std::atomic<int> wakeWrite{-1};
 
 void onTerminationSignal(int) {
     requested = 1;
@@ -40,7 +45,7 @@ void openWakePipe() {
 
 }  // namespace
 
-bool terminationRequested() { return requested != 0; }
+bool terminationRequested() { return requested.load() != 0; }
 
 void catchTerminationSignals(std::initializer_list<int> signals) {
     openWakePipe();
@@ -70,8 +75,9 @@ bool waitUntilReady(int fd, short events) {
     for (;;) {
         // Asking for no events still reports POLLERR (a pipe whose reader has
         // gone) and POLLHUP (a socket or terminal whose other side closed).
-        pollfd entries[3] = {{fd, events, 0}, {wakeRead, POLLIN, 0}, {frontEndFd, 0, 0}};
-        nfds_t count = frontEndFd >= 0 ? 3 : 2;
+        int watched = frontEndFd;
+        pollfd entries[3] = {{fd, events, 0}, {wakeRead, POLLIN, 0}, {watched, 0, 0}};
+        nfds_t count = watched >= 0 ? 3 : 2;
         int ready = ::ppoll(entries, count, requested ? &noWait : nullptr, haveWaitMask ? &waitMask : nullptr);
         if (count == 3 && (entries[2].revents & (POLLERR | POLLHUP))) requestTermination();
         if (count == 3 && (entries[2].revents & POLLNVAL)) frontEndFd = -1;  // not a descriptor: nothing to watch
