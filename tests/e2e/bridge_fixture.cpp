@@ -151,9 +151,9 @@ void expectQuickOrderlyEndOnSigterm(ChildProcess& child) {
     EXPECT_EQ(status.code, 0);
 }
 
-RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers) {
+RunResult BridgeTest::run(const std::string& input, std::vector<Answer> answers, Starter starter) {
     ScriptedDevice scripted(device, std::move(answers));
-    auto bridge = start();
+    auto bridge = starter ? (this->*starter)(nullptr, {}) : start();
     RunResult result;
     result.status = bridge->finish(input);
     result.output = bridge->output();

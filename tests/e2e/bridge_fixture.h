@@ -60,8 +60,10 @@ class BridgeTest : public ScratchDirTest {
 protected:
     void SetUp() override;
 
-    // Runs the bridge on `input` against a device that answers with `answers`.
-    RunResult run(const std::string& input, std::vector<Answer> answers = {});
+    using Starter = std::unique_ptr<ChildProcess> (ScratchDirTest::*)(void (*)(), const std::vector<std::string>&);
+    // Runs the bridge (or the program `starter` starts) on `input` against a
+    // device that answers with `answers`.
+    RunResult run(const std::string& input, std::vector<Answer> answers = {}, Starter starter = nullptr);
 
     PtyDevice device;
 };

@@ -16,14 +16,7 @@ protected:
 
     // Runs one GUI session to its end.
     RunResult play(const std::string& input, std::vector<Answer> answers) {
-        ScriptedDevice scripted(device, std::move(answers));
-        auto engine = startCecp2();
-        RunResult result;
-        result.status = engine->finish(input);
-        result.output = engine->output();
-        result.device = scripted.finish();
-        result.transcript = transcript();
-        return result;
+        return run(input, std::move(answers), &Cecp2Test::startCecp2);
     }
 };
 

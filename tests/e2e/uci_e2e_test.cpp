@@ -13,15 +13,9 @@ protected:
         if (underWine() && !std::getenv("SORVANITE_E2E_WINE_UCI")) GTEST_SKIP() << "no sorvanite-uci.exe";
     }
 
+    // Runs one GUI session to its end.
     RunResult play(const std::string& input, std::vector<Answer> answers) {
-        ScriptedDevice scripted(device, std::move(answers));
-        auto engine = startUci();
-        RunResult result;
-        result.status = engine->finish(input);
-        result.output = engine->output();
-        result.device = scripted.finish();
-        result.transcript = transcript();
-        return result;
+        return run(input, std::move(answers), &UciTest::startUci);
     }
 };
 
