@@ -77,13 +77,6 @@ TEST(UciClock, GoFiguresBecomeTheLevelOfTheDevicesSide) {
         EXPECT_EQ(uci::levelFor(noClock, true), "level") << noClock;
 }
 
-TEST(UciProtocol, HandshakeOffersNoOptionsAndIgnoresThem) {
-    Gui gui;
-    EXPECT_EQ(gui.send({"uci"}), (Lines{"id name Sorvanite chess device", "id author The Sorvanite authors", "uciok"}));
-    EXPECT_EQ(gui.send({"setoption name Ponder value false", "debug on", "isready"}), Lines{"readyok"});
-    EXPECT_TRUE(gui.core.lines.empty());
-}
-
 // python-chess: ucinewgame, then the game from the start with its moves.
 TEST(UciProtocol, PythonChessPlaysTheDeviceAsBlack) {
     Gui gui;
@@ -93,22 +86,6 @@ TEST(UciProtocol, PythonChessPlaysTheDeviceAsBlack) {
     gui.send({"position startpos moves e2e4 e7e5 g1f3"});
     EXPECT_EQ(gui.send({"go wtime 59000 btime 58000 winc 1000 binc 1000"}), Lines{"bestmove b8c6"});
     EXPECT_EQ(gui.core.lines, (Lines{"new", "level 0 1:00 1", "e2e4", "g1f3"}));
-}
-
-// Scid: a FEN for every move, no ucinewgame between games.
-TEST(UciProtocol, ScidFensFollowTheGameAndTheOpeningStartsANewOne) {
-    Gui gui;
-    gui.replies({{"1. ... e2e4"}, {"2. ... g1f3"}, {"1. ... d2d4"}});
-    const char* go = "go wtime 299000 btime 299000 winc 10000 binc 10000";
-    gui.send({"uci", "setoption name Ponder value false", "isready",
-              "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"});
-    EXPECT_EQ(gui.send({go}), Lines{"bestmove e2e4"});
-    gui.send({"position fen rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq e6 0 2"});
-    EXPECT_EQ(gui.send({go}), Lines{"bestmove g1f3"});
-    gui.send({"position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"});
-    EXPECT_EQ(gui.send({go}), Lines{"bestmove d2d4"});
-    EXPECT_EQ(gui.core.lines, (Lines{"new", "level 0 4:59 10", "white", "go", "e7e5", "new", "level 0 4:59 10",
-                                     "white", "go"}));
 }
 
 // ChessX asks for a search in every position; the device answers only its
