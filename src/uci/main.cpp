@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -73,13 +74,15 @@ public:
             thread_.detach();
     }
 
-    // The next line, waiting for it; false once the input has ended.
+    // The next line, waiting for it; false once the input has ended. Its
+    // replies go out with send().
     bool next(std::string& line) {
         std::unique_lock<std::mutex> hold(lock_);
         changed_.wait(hold, [this] { return !lines_.empty() || finished_; });
         if (lines_.empty()) return false;
         line = std::move(lines_.front());
         lines_.pop_front();
+        inHand_ = line;
         return true;
     }
 
@@ -87,12 +90,7 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         for (const std::string& reply : replies) write(reply);
         output_.flush();
-    }
-
-    // While the device thinks, the reading thread answers "isready" itself.
-    void setThinking(bool thinking) {
-        std::lock_guard<std::mutex> hold(lock_);
-        thinking_ = thinking;
+        inHand_.clear();
     }
 
 private:
@@ -110,7 +108,11 @@ private:
             std::lock_guard<std::mutex> hold(lock_);
             if (!got || stopping_) break;
             transcript_.record({"==> ", line, "\r\n"});
-            if (thinking_ && isCommand(line, "isready")) {
+            // A search under way or waiting may keep the session on the
+            // device for minutes: then "isready" is answered here, at once
+            // (after "uciok", should a "uci" still wait).
+            bool searching = ahead("go");
+            if (searching && !ahead("uci") && isCommand(line, "isready")) {
                 write("readyok");
                 output_.flush();
                 continue;
@@ -118,7 +120,7 @@ private:
             // Nothing follows "quit"; heard while the device thinks, it ends
             // the wait as SIGTERM would.
             reading = !isCommand(line, "quit");
-            if (!reading && thinking_) requestTermination();
+            if (!reading && searching) requestTermination();
             lines_.push_back(line);
             changed_.notify_all();
         }
@@ -128,33 +130,22 @@ private:
     }
 
     std::streambuf& input_;
+    // Whether a line of `command` is in the session's hands or waits for it.
+    bool ahead(std::string_view command) const {
+        return isCommand(inHand_, command) ||
+               std::any_of(lines_.begin(), lines_.end(), [command](const std::string& queued) { return isCommand(queued, command); });
+    }
+
     std::ostream& output_;
     Transcript& transcript_;
 
     std::mutex lock_;
     std::condition_variable changed_;
     std::deque<std::string> lines_;
-    bool thinking_ = false;
+    std::string inHand_;  // the line the session is on, until its replies are sent
     bool stopping_ = false;
     bool finished_ = false;
     std::thread thread_;
-};
-
-// The core, marking the time it may spend waiting for the device.
-class ThinkingCore final : public Core {
-public:
-    ThinkingCore(Core& core, Gui& gui) : core_(core), gui_(gui) {}
-    std::vector<std::string> send(std::string_view line) override {
-        gui_.setThinking(true);
-        std::vector<std::string> replies = core_.send(line);
-        gui_.setThinking(false);
-        return replies;
-    }
-    bool deviceGone() const override { return core_.deviceGone(); }
-
-private:
-    Core& core_;
-    Gui& gui_;
 };
 
 int runUci(std::istream& input, std::ostream& output, Port& port, Transcript& transcript) {
@@ -162,8 +153,7 @@ int runUci(std::istream& input, std::ostream& output, Port& port, Transcript& tr
     int status = 0;
     {
         Gui gui(input, output, transcript);
-        ThinkingCore thinkingCore(core, gui);
-        uci::Protocol protocol(thinkingCore);
+        uci::Protocol protocol(core);
         std::string line;
         while (!protocol.quitRequested() && gui.next(line)) {
             // Once the run is asked to end, lines are not acted on.

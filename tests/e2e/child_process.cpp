@@ -75,10 +75,10 @@ void ChildProcess::send(std::string_view input, std::chrono::milliseconds timeou
     while (!input.empty() && input_ >= 0 && std::chrono::steady_clock::now() < deadline) pump(input, 50ms);
 }
 
-bool ChildProcess::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout) {
+bool ChildProcess::waitForOutput(std::string_view needle, std::chrono::milliseconds timeout, std::size_t from) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string_view noInput;
-    while (output().find(needle) == std::string::npos) {
+    while (output().find(needle, from) == std::string::npos) {
         if (outputEnded_ || outputFd_ < 0 || std::chrono::steady_clock::now() >= deadline) return false;
         pump(noInput, 50ms);
     }

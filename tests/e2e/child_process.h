@@ -33,8 +33,8 @@ public:
 
     // Writes `input` to the bridge while collecting its output.
     void send(std::string_view input, std::chrono::milliseconds timeout = 20s);
-    // Reads output until it contains `needle`; false on time-out or end.
-    bool waitForOutput(std::string_view needle, std::chrono::milliseconds timeout = 10s);
+    // Reads output until it contains `needle` at or past `from`; false on time-out or end.
+    bool waitForOutput(std::string_view needle, std::chrono::milliseconds timeout = 10s, std::size_t from = 0);
     void closeInput();
     void closeOutput();  // the front end stops listening
     void signal(int number);
