@@ -1,9 +1,9 @@
 // sorvanite-uci: the chess device for GUIs that speak UCI, through the
 // bridge's own core.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -129,13 +129,14 @@ private:
         changed_.notify_all();
     }
 
-    std::streambuf& input_;
     // Whether a line of `command` is in the session's hands or waits for it.
     bool ahead(std::string_view command) const {
-        return isCommand(inHand_, command) ||
-               std::any_of(lines_.begin(), lines_.end(), [command](const std::string& queued) { return isCommand(queued, command); });
+        return isCommand(inHand_, command) || std::any_of(lines_.begin(), lines_.end(), [command](const std::string& queued) {
+                   return isCommand(queued, command);
+               });
     }
 
+    std::streambuf& input_;
     std::ostream& output_;
     Transcript& transcript_;
 

@@ -192,6 +192,10 @@ void Protocol::go(std::string_view arguments) {
         refuse(kNoAnalysis);
         return;
     }
+    // Where the device has just moved its opponent is to move, even if that
+    // is the opening and one move (ChessX asks for a search in every
+    // position): not a new game.
+    bool deviceJustMoved = started_ && gui.board.samePosition(deviceBoard_);
     // The opening, or the opening and White's first move: a new game, with
     // or without "ucinewgame" before it.
     Board opening = Board::start();
@@ -200,7 +204,8 @@ void Protocol::go(std::string_view arguments) {
         startDevice(true, levelFor(arguments, true), "");
         return;
     }
-    if (std::optional<std::string> first = opening.moveTo(gui.board)) {
+    std::optional<std::string> first = deviceJustMoved ? std::nullopt : opening.moveTo(gui.board);
+    if (first) {
         asked_ = gui.board;
         startDevice(false, levelFor(arguments, false), *first);
         return;

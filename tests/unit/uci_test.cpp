@@ -110,6 +110,13 @@ TEST(UciProtocol, SearchesTheDeviceCannotMakeAreRefusedWithoutAskingIt) {
     EXPECT_EQ(gui.core.lines.size(), asked);
 
     EXPECT_EQ(gui.send({"position startpos moves e2e4", "go movetime 3000"}), Lines{"bestmove c7c5"});
+
+    Gui white;  // the position right after the device's first move as White is not a new game
+    white.replies({{"1. ... e2e4"}, {"2. ... g1f3"}});
+    white.send({"position startpos", "go movetime 3000", "position startpos moves e2e4"});
+    EXPECT_EQ(white.send({"go movetime 3000"})[1], "bestmove 0000");
+    EXPECT_EQ(white.send({"position startpos moves e2e4 e7e5", "go movetime 3000"}), Lines{"bestmove g1f3"});
+    EXPECT_EQ(white.core.lines, (Lines{"new", "level 40 2:00 0", "white", "go", "e7e5"}));
     EXPECT_TRUE(gui.send({"go infinite"}).empty());
     EXPECT_EQ(gui.send({"stop"}), Lines{"bestmove c7c5"});
     EXPECT_TRUE(gui.send({"stop"}).empty());
