@@ -1,8 +1,8 @@
 #include "uci/board.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cstdlib>
-#include <vector>
 
 namespace sorvanite::uci {
 namespace {
@@ -24,18 +24,6 @@ std::string squareName(int square) {
     return {static_cast<char>('a' + fileOf(square)), static_cast<char>('1' + rankOf(square))};
 }
 
-std::vector<std::string_view> fields(std::string_view text) {
-    std::vector<std::string_view> out;
-    while (!text.empty()) {
-        std::size_t start = text.find_first_not_of(' ');
-        if (start == std::string_view::npos) break;
-        std::size_t end = text.find(' ', start);
-        out.push_back(text.substr(start, end - start));
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end);
-    }
-    return out;
-}
-
 void dropRight(std::string& castling, char right) {
     if (std::size_t at = castling.find(right); at != std::string::npos) castling.erase(at, 1);
     if (castling.empty()) castling = "-";
@@ -43,10 +31,22 @@ void dropRight(std::string& castling, char right) {
 
 }  // namespace
 
+std::vector<std::string_view> splitWords(std::string_view text) {
+    std::vector<std::string_view> out;
+    constexpr std::string_view kSpace = " \t";
+    for (std::size_t start = text.find_first_not_of(kSpace); start != std::string_view::npos;
+         start = text.find_first_not_of(kSpace, start)) {
+        std::size_t end = std::min(text.find_first_of(kSpace, start), text.size());
+        out.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return out;
+}
+
 Board Board::start() { return *fromFen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"); }
 
 std::optional<Board> Board::fromFen(std::string_view fen) {
-    std::vector<std::string_view> parts = fields(fen);
+    std::vector<std::string_view> parts = splitWords(fen);
     if (parts.size() < 2) return std::nullopt;
     Board board;
     board.squares.fill(kEmpty);

@@ -4,8 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sorvanite::uci {
+
+// The words of a FEN or a UCI line: separated by any run of spaces and tabs.
+std::vector<std::string_view> splitWords(std::string_view text);
 
 // Just enough of a chess position to follow a game given as FENs or as move
 // lists: where the pieces stand, who moves, and what the next move may do

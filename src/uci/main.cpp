@@ -19,11 +19,8 @@ using namespace sorvanite;
 namespace {
 
 bool isCommand(std::string_view line, std::string_view command) {
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string_view::npos) return false;
-    line.remove_prefix(start);
-    return line.starts_with(command) && (line.size() == command.size() || line[command.size()] == ' ' ||
-                                         line[command.size()] == '\t');
+    std::vector<std::string_view> words = uci::splitWords(line);
+    return !words.empty() && words[0] == command;
 }
 
 // Reads one line from the GUI, without its LF or a CR before it; a NUL ends

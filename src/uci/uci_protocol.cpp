@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "session/move_relay.h"
-
 namespace sorvanite::uci {
 namespace {
 
@@ -15,19 +13,6 @@ const std::string kUnreachable =
     "The chess device's game cannot reach this position: it plays one game from the opening, "
     "answering its opponent's moves one at a time";
 const std::string kQueenOnly = "The chess device promotes only to a queen";
-
-// UCI separates tokens by any run of white space.
-std::vector<std::string_view> tokens(std::string_view text) {
-    std::vector<std::string_view> out;
-    constexpr std::string_view kSpace = " \t";
-    for (std::size_t start = text.find_first_not_of(kSpace); start != std::string_view::npos;
-         start = text.find_first_not_of(kSpace, start)) {
-        std::size_t end = std::min(text.find_first_of(kSpace, start), text.size());
-        out.push_back(text.substr(start, end - start));
-        start = end;
-    }
-    return out;
-}
 
 // The text after the first token.
 std::string_view rest(std::string_view line) {
@@ -60,7 +45,7 @@ std::string sideName(bool white) { return white ? "White" : "Black"; }
 }  // namespace
 
 std::string levelFor(std::string_view goArguments, bool deviceWhite) {
-    std::vector<std::string_view> words = tokens(goArguments);
+    std::vector<std::string_view> words = splitWords(goArguments);
     constexpr long long kDay = 86400;
     char text[80];
     if (auto perMove = goValue(words, "movetime")) {
@@ -82,7 +67,7 @@ std::string levelFor(std::string_view goArguments, bool deviceWhite) {
 
 std::vector<std::string> Protocol::handle(std::string_view line) {
     out_.clear();
-    std::vector<std::string_view> words = tokens(line);
+    std::vector<std::string_view> words = splitWords(line);
     std::string_view command = words.empty() ? std::string_view() : words[0];
     if (command == "uci") {
         // No options: the device has none a GUI could set (no pondering, no
@@ -95,8 +80,6 @@ std::vector<std::string> Protocol::handle(std::string_view line) {
     } else if (command == "ucinewgame") {
         // The device's game ends here; the next search starts a new one.
         started_ = false;
-        history_.clear();
-        deviceBoard_ = Board::start();
         asked_.reset();
         heldAnswer_.reset();
     } else if (command == "position") {
@@ -117,7 +100,7 @@ std::vector<std::string> Protocol::handle(std::string_view line) {
 }
 
 void Protocol::setPosition(std::string_view arguments) {
-    std::vector<std::string_view> words = tokens(arguments);
+    std::vector<std::string_view> words = splitWords(arguments);
     auto movesAt = std::find(words.begin(), words.end(), "moves");
     GuiPosition position;
     if (!words.empty() && words[0] == "startpos") {
@@ -153,7 +136,7 @@ void Protocol::setPosition(std::string_view arguments) {
 
 void Protocol::go(std::string_view arguments) {
     heldAnswer_.reset();
-    std::vector<std::string_view> words = tokens(arguments);
+    std::vector<std::string_view> words = splitWords(arguments);
     bool waitsForStop = has(words, "infinite") || has(words, "ponder");
     if (!gui_) {
         refuse(unreadable_);
