@@ -79,9 +79,27 @@ std::optional<Board> Board::fromFen(std::string_view fen) {
     return board;
 }
 
-std::optional<Board> Board::after(std::string_view move) const {
+std::string Board::spelled(std::string_view written) const {
+    std::string move(written);
     int from = squareAt(move);
     int to = squareAt(move.substr(std::min<std::size_t>(2, move.size())));
+    if (from < 0 || to < 0 || move.size() > 5) return move;
+    char piece = squares[static_cast<std::size_t>(from)];
+    char target = squares[static_cast<std::size_t>(to)];
+    char kind = static_cast<char>(std::tolower(static_cast<unsigned char>(piece)));
+    if (move.size() == 5) move[4] = static_cast<char>(std::tolower(static_cast<unsigned char>(move[4])));
+    if (kind == 'p' && move.size() == 4 && (rankOf(to) == 7 || rankOf(to) == 0)) move += 'q';
+    bool ownRook = target != kEmpty && piece != kEmpty && isWhite(target) == isWhite(piece) &&
+                   std::tolower(static_cast<unsigned char>(target)) == 'r';
+    if (kind == 'k' && ownRook && rankOf(from) == rankOf(to))
+        move = squareName(from) + squareName(from + (to > from ? 2 : -2));
+    return move;
+}
+
+std::optional<Board> Board::after(std::string_view written) const {
+    std::string move = spelled(written);
+    int from = squareAt(move);
+    int to = squareAt(std::string_view(move).substr(std::min<std::size_t>(2, move.size())));
     if (from < 0 || to < 0 || from == to || move.size() > 5) return std::nullopt;
     char piece = squares[static_cast<std::size_t>(from)];
     if (piece == kEmpty || isWhite(piece) != whiteToMove) return std::nullopt;
@@ -103,7 +121,7 @@ std::optional<Board> Board::after(std::string_view move) const {
     at(to) = piece;
     at(from) = kEmpty;
     if (kind == 'p' && (rankOf(to) == 7 || rankOf(to) == 0)) {
-        char promoted = move.size() == 5 ? static_cast<char>(std::tolower(static_cast<unsigned char>(move[4]))) : 'q';
+        char promoted = move.size() == 5 ? move[4] : 'q';
         if (std::string_view("qrbn").find(promoted) == std::string_view::npos) return std::nullopt;
         at(to) = whiteToMove ? static_cast<char>(std::toupper(static_cast<unsigned char>(promoted))) : promoted;
     }

@@ -25,10 +25,15 @@ struct Board {
     // A FEN's first four fields; the move counters may follow or not.
     static std::optional<Board> fromFen(std::string_view fen);
 
-    // The position after a coordinate move ("e2e4", "e7e8q", "e1g1" to
-    // castle), or none when there is no piece of the side to move on its
-    // first square. A pawn reaching the last rank without a letter becomes a
-    // queen.
+    // A coordinate move as GUIs and devices write it, in the one spelling
+    // used here: the promotion letter in lower case, and a queen's added
+    // where a pawn reaches the last rank without one (the device promotes
+    // only to a queen); castling written as the king taking its own rook
+    // ("e1h1", as Chess960-aware GUIs send it) as the king's two-square move.
+    std::string spelled(std::string_view move) const;
+
+    // The position after a coordinate move in any of those spellings, or
+    // none when there is no piece of the side to move on its first square.
     std::optional<Board> after(std::string_view move) const;
 
     // The one move that leads from here to `next`, found from the squares

@@ -1,6 +1,6 @@
 // sorvanite-uci: the chess device for GUIs that speak UCI, through the
 // bridge's own core.
-#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -18,9 +18,18 @@ using namespace sorvanite;
 
 namespace {
 
-bool isCommand(std::string_view line, std::string_view command) {
-    std::vector<std::string_view> words = uci::splitWords(line);
-    return !words.empty() && words[0] == command;
+// The commands the GUI's reader must tell apart; the rest are the session's.
+enum class Command { Uci, IsReady, Go, Quit, Other };
+
+Command commandOf(std::string_view line) {
+    std::size_t start = line.find_first_not_of(" \t");
+    std::string_view word = start == std::string_view::npos ? std::string_view() : line.substr(start);
+    word = word.substr(0, word.find_first_of(" \t"));
+    if (word == "uci") return Command::Uci;
+    if (word == "isready") return Command::IsReady;
+    if (word == "go") return Command::Go;
+    if (word == "quit") return Command::Quit;
+    return Command::Other;
 }
 
 // Reads one line from the GUI, without its LF or a CR before it; a NUL ends
@@ -59,6 +68,7 @@ public:
     ~Gui() {
         std::unique_lock<std::mutex> hold(lock_);
         stopping_ = true;
+        changed_.notify_all();
         if (!finished_) {
             requestTermination();
             changed_.wait_for(hold, std::chrono::milliseconds(500), [this] { return finished_; });
@@ -77,9 +87,13 @@ public:
         std::unique_lock<std::mutex> hold(lock_);
         changed_.wait(hold, [this] { return !lines_.empty() || finished_; });
         if (lines_.empty()) return false;
-        line = std::move(lines_.front());
+        Queued taken = std::move(lines_.front());
         lines_.pop_front();
-        inHand_ = line;
+        queuedBytes_ -= taken.line.size();
+        --queued_[static_cast<std::size_t>(taken.command)];
+        line = std::move(taken.line);
+        inHand_ = taken.command;
+        changed_.notify_all();  // room in the queue
         return true;
     }
 
@@ -87,7 +101,7 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         for (const std::string& reply : replies) write(reply);
         output_.flush();
-        inHand_.clear();
+        inHand_ = Command::Other;
     }
 
 private:
@@ -102,23 +116,29 @@ private:
         bool reading = true;
         while (reading) {
             bool got = readGuiLine(input_, line);
-            std::lock_guard<std::mutex> hold(lock_);
+            std::unique_lock<std::mutex> hold(lock_);
             if (!got || stopping_) break;
             transcript_.record({"==> ", line, "\r\n"});
+            Command command = commandOf(line);
             // A search under way or waiting may keep the session on the
             // device for minutes: then "isready" is answered here, at once
             // (after "uciok", should a "uci" still wait).
-            bool searching = ahead("go");
-            if (searching && !ahead("uci") && isCommand(line, "isready")) {
+            bool searching = ahead(Command::Go);
+            if (searching && !ahead(Command::Uci) && command == Command::IsReady) {
                 write("readyok");
                 output_.flush();
                 continue;
             }
             // Nothing follows "quit"; heard while the device thinks, it ends
             // the wait as SIGTERM would.
-            reading = !isCommand(line, "quit");
+            reading = command != Command::Quit;
             if (!reading && searching) requestTermination();
-            lines_.push_back(line);
+            // A GUI far ahead of the device is kept waiting here, its lines
+            // left in the pipe, rather than let the queue grow without end.
+            changed_.wait(hold, [this] { return queuedBytes_ < kQueueBytes || stopping_; });
+            queuedBytes_ += line.size();
+            ++queued_[static_cast<std::size_t>(command)];
+            lines_.push_back({std::move(line), command});
             changed_.notify_all();
         }
         std::lock_guard<std::mutex> hold(lock_);
@@ -127,11 +147,17 @@ private:
     }
 
     // Whether a line of `command` is in the session's hands or waits for it.
-    bool ahead(std::string_view command) const {
-        return isCommand(inHand_, command) || std::any_of(lines_.begin(), lines_.end(), [command](const std::string& queued) {
-                   return isCommand(queued, command);
-               });
+    bool ahead(Command command) const {
+        return inHand_ == command || queued_[static_cast<std::size_t>(command)] > 0;
     }
+
+    struct Queued {
+        std::string line;
+        Command command;
+    };
+    // Hundreds of whole-game position lines; no GUI waiting for a move gets
+    // near it.
+    static constexpr std::size_t kQueueBytes = 16 << 20;
 
     std::streambuf& input_;
     std::ostream& output_;
@@ -139,8 +165,10 @@ private:
 
     std::mutex lock_;
     std::condition_variable changed_;
-    std::deque<std::string> lines_;
-    std::string inHand_;  // the line the session is on, until its replies are sent
+    std::deque<Queued> lines_;
+    std::size_t queuedBytes_ = 0;
+    std::array<std::size_t, 5> queued_{};  // lines waiting, by command
+    Command inHand_ = Command::Other;       // the session's line, until its replies are sent
     bool stopping_ = false;
     bool finished_ = false;
     std::thread thread_;
@@ -156,7 +184,7 @@ int runUci(std::istream& input, std::ostream& output, Port& port, Transcript& tr
         while (!protocol.quitRequested() && gui.next(line)) {
             // Once the run is asked to end, lines are not acted on.
             if (terminationRequested()) {
-                if (isCommand(line, "quit")) break;
+                if (commandOf(line) == Command::Quit) break;
                 continue;
             }
             gui.send(protocol.handle(line));

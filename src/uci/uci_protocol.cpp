@@ -1,6 +1,7 @@
 #include "uci/uci_protocol.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,15 +24,19 @@ std::string_view rest(std::string_view line) {
 }
 
 // The number after `name` among a "go" line's tokens, in milliseconds or
-// moves; none when absent or not a number.
+// moves; none when absent or not a number. Figures past any real clock, and
+// negative ones (a GUI's clock that has run out), saturate.
 std::optional<long long> goValue(const std::vector<std::string_view>& words, std::string_view name) {
+    constexpr long long kLargest = 1'000'000'000'000LL;  // over 30 years in milliseconds
     for (std::size_t i = 0; i + 1 < words.size(); ++i) {
         if (words[i] != name) continue;
-        std::string digits(words[i + 1]);
-        char* end = nullptr;
-        long long value = std::strtoll(digits.c_str(), &end, 10);
-        if (end == digits.c_str() || *end != '\0' || value < 0) return std::nullopt;
-        return value;
+        std::string_view text = words[i + 1];
+        long long value = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (end != text.data() + text.size() || (error != std::errc() && error != std::errc::result_out_of_range))
+            return std::nullopt;
+        if (error == std::errc::result_out_of_range) value = text.starts_with('-') ? 0 : kLargest;
+        return std::clamp(value, 0LL, kLargest);
     }
     return std::nullopt;
 }
@@ -79,16 +84,17 @@ std::vector<std::string> Protocol::handle(std::string_view line) {
         tell("readyok");
     } else if (command == "ucinewgame") {
         // The device's game ends here; the next search starts a new one.
+        releaseHeldAnswer();
         started_ = false;
         asked_.reset();
-        heldAnswer_.reset();
     } else if (command == "position") {
+        releaseHeldAnswer();
         setPosition(rest(line));
     } else if (command == "go") {
+        releaseHeldAnswer();
         go(rest(line));
     } else if (command == "stop" || command == "ponderhit") {
-        if (heldAnswer_) tell("bestmove " + *heldAnswer_);
-        heldAnswer_.reset();
+        releaseHeldAnswer();
     } else if (command == "quit") {
         core_.send("quit");
         quit_ = true;
@@ -128,14 +134,20 @@ void Protocol::setPosition(std::string_view arguments) {
             unreadable_ = "The move " + std::string(*word) + " cannot be made in the position given";
             return;
         }
+        position.moves.push_back(position.board.spelled(*word));
         position.board = *next;
-        position.moves.emplace_back(*word);
     }
     gui_ = std::move(position);
 }
 
-void Protocol::go(std::string_view arguments) {
+// Every "go" gets exactly one "bestmove": a search waiting for "stop" is
+// answered once the GUI moves on without one too.
+void Protocol::releaseHeldAnswer() {
+    if (heldAnswer_) tell("bestmove " + *heldAnswer_);
     heldAnswer_.reset();
+}
+
+void Protocol::go(std::string_view arguments) {
     std::vector<std::string_view> words = splitWords(arguments);
     bool waitsForStop = has(words, "infinite") || has(words, "ponder");
     if (!gui_) {
@@ -233,10 +245,10 @@ void Protocol::readReplies(const std::vector<std::string>& replies) {
         if (reply.starts_with("tellusererror ")) {
             tell("info string " + std::string(reply.substr(14)));
         } else if (auto numbered = numberedMove(reply); numbered && i == 0) {
-            std::string_view move = numbered->substr(0, numbered->find(' '));
+            std::string move = deviceBoard_.spelled(numbered->substr(0, numbered->find(' ')));
             std::optional<Board> next = deviceBoard_.after(move);
             if (next) {
-                answer_ = std::string(move);
+                answer_ = move;
                 deviceBoard_ = *next;
                 history_.push_back(answer_);
             } else {

@@ -39,6 +39,7 @@ private:
     void relay(const std::string& move);
     void readReplies(const std::vector<std::string>& replies);
     void refuse(const std::string& why);
+    void releaseHeldAnswer();
     void tell(std::string text) { out_.push_back(std::move(text)); }
 
     Core& core_;

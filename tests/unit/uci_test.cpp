@@ -56,6 +56,15 @@ TEST(UciBoard, MovesAgreeWithTheFensGuisSendAndAreFoundFromThem) {
     EXPECT_EQ(promoting.moveTo(fen("Q7/7k/8/8/8/8/8/K7 b - -")), "a7a8q");
     EXPECT_FALSE(Board::start().moveTo(play(Board::start(), {"e2e4", "e7e5"}))) << "two moves, not one";
     EXPECT_FALSE(Board::start().after("e7e5")) << "not White's piece";
+
+    // The same move as GUIs and devices spell it.
+    Board castles = fen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+    EXPECT_EQ(castles.spelled("e1h1"), "e1g1");
+    EXPECT_EQ(castles.spelled("e1a1"), "e1c1");
+    EXPECT_TRUE(castles.after("e1h1")->samePosition(fen("r3k2r/8/8/8/8/8/8/R4RK1 b kq -")));
+    EXPECT_EQ(promoting.spelled("a7a8Q"), "a7a8q");
+    EXPECT_EQ(promoting.spelled("a7a8"), "a7a8q") << "the device promotes only to a queen";
+    EXPECT_EQ(Board::start().spelled("e2e4"), "e2e4");
 }
 
 TEST(UciBoard, MalformedFensAreRefused) {
@@ -73,7 +82,12 @@ TEST(UciClock, GoFiguresBecomeTheLevelOfTheDevicesSide) {
     EXPECT_EQ(uci::levelFor("wtime 600000 btime 600000 movestogo 40", false), "level 40 10:00 0");
     EXPECT_EQ(uci::levelFor("movetime 2500", true), "level 40 2:00 0");  // 3 s a move
     EXPECT_EQ(uci::levelFor("movetime 100 wtime 60000", true), "level 40 0:40 0");
-    for (const char* noClock : {"", "depth 5", "nodes 1000", "mate 3", "infinite", "wtime x"})
+    // Figures no clock reaches, or past any number, saturate.
+    EXPECT_EQ(uci::levelFor("movetime 9223372036854775000", true), "level 40 57600:00 0");
+    EXPECT_EQ(uci::levelFor("movetime 99999999999999999999999", true), "level 40 57600:00 0");
+    EXPECT_EQ(uci::levelFor("wtime -5000 winc -99999999999999999999 movestogo 9223372036854775807", true),
+              "level 1000 0:01 0");
+    for (const char* noClock : {"", "depth 5", "nodes 1000", "mate 3", "infinite", "wtime x", "wtime +5"})
         EXPECT_EQ(uci::levelFor(noClock, true), "level") << noClock;
 }
 
@@ -144,6 +158,42 @@ TEST(UciProtocol, RefusalsAndTextFromTheDeviceAreTold) {
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0], "info string The chess device promotes only to a queen");
     EXPECT_EQ(promotion.core.lines.back(), "b6a7");
+}
+
+// Moves are followed as moves, whichever way the GUI or the device spells them.
+TEST(UciProtocol, MovesAreFollowedInEverySpelling) {
+    Gui gui;
+    gui.replies({{"1. ... h7h6"}, {"2. ... h6h5"}, {"3. ... h5h4"}, {"4. ... h4h3"}, {"5. ... h3g2"},
+                 {"6. ... g2h1"}, {"7. ... h1g2"}});
+    std::string moves = "position startpos moves";
+    const char* played[] = {" g1f3 h7h6", " e2e4 h6h5", " f1c4 h5h4", " e1h1 h4h3", " d2d3 h3g2", " f1e1 g2h1q",
+                            " e1e2 h1g2"};
+    for (const char* pair : played) {
+        std::string_view ours(pair, std::string_view(pair).rfind(' '));
+        Lines out = gui.send({moves + std::string(ours), "go"});
+        std::string theirs(std::string_view(pair).substr(ours.size() + 1));
+        EXPECT_EQ(out, Lines{"bestmove " + theirs}) << pair;
+        // The next position carries our moves as the GUI writes them.
+        moves += std::string(ours) + " " + theirs;
+    }
+    EXPECT_EQ(gui.core.lines[5], "e1g1") << "castling as the king taking its rook";
+    EXPECT_EQ(gui.core.lines.size(), 9u) << "every position was the device's game";
+
+    // A search waiting for "stop" is answered once, however the GUI moves on.
+    struct Case {
+        const char* between;
+        Lines told;
+    };
+    for (const Case& c : {Case{"ucinewgame", {"bestmove e2e4", "readyok"}},
+                          Case{"position startpos", {"bestmove e2e4", "readyok"}},
+                          Case{"stop", {"bestmove e2e4", "readyok"}},
+                          Case{"go infinite", {"bestmove e2e4", "readyok", "bestmove e2e4"}}}) {
+        Gui white;
+        white.replies({{"1. ... e2e4"}});
+        EXPECT_EQ(white.send({"position startpos", "go"}), Lines{"bestmove e2e4"});
+        EXPECT_TRUE(white.send({"position startpos", "go infinite"}).empty());
+        EXPECT_EQ(white.send({c.between, "isready", "stop"}), c.told) << c.between;
+    }
 }
 
 }  // namespace
