@@ -1,6 +1,8 @@
 // The bridge against the device emulator: real chess from stockfish, and the
 // emulator's scripted fault drills.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -210,6 +212,51 @@ TEST_F(EmulatorTest, AKilledRunDoesNotLockAnOrdinaryUserOut) {
         EXPECT_EQ(status.code, 0) << (cecp2 ? "after sorvanite-cecp2" : "after sorvanite");
         EXPECT_EQ(next->output(), "Sorvanite\n1. ... d7d5\n");
     }
+}
+
+// While the device thinks, a killed client's lock goes at once, and a client
+// that is refused never clears the lock of the one that plays.
+TEST_F(EmulatorTest, LocksFollowTheLiveClientsEvenWhileTheDeviceThinks) {
+    if (underWine()) GTEST_SKIP() << "POSIX users";
+    openUpForOrdinaryUser();
+    startScriptedDevice("{pause 60000}e7e5\n");
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chmod(portLinkPath(dir()).c_str(), 0666), 0);
+    }
+    auto killed = start(asOrdinaryUser);
+    killed->send("e2e4\n");
+    ASSERT_TRUE(waitForRecord(" --> MOVE e2e4"));
+    killed->signal(SIGKILL);
+    EXPECT_FALSE(killed->finish().exited);
+    auto playing = startCecp2(asOrdinaryUser);  // waits up to 2 s for the port
+    playing->send("xboard\nprotover 2\n");
+    ASSERT_TRUE(playing->waitForOutput("feature", 10s)) << "the killed run's lock outlived it";
+    EXPECT_EQ(start(asOrdinaryUser)->finish("quit\n").code, 16) << "a second client while one plays";
+    if (::getuid() == 0) {
+        std::this_thread::sleep_for(300ms);  // the emulator has seen the refused client's close
+        int terminal = ::open(portLinkPath(dir()).c_str(), O_RDWR | O_NOCTTY);
+        int exclusive = 0;
+        EXPECT_EQ(::ioctl(terminal, TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 1) << "the playing client's lock was cleared";
+        ::close(terminal);
+    }
+    EXPECT_EQ(playing->finish("quit\n").code, 0);
+}
+
+// In the background it keeps nothing of its caller's: $(...) returns.
+TEST_F(EmulatorTest, BackgroundLetsGoOfTheCallersOutputAndTakesPort) {
+    if (underWine()) GTEST_SKIP() << "POSIX processes";
+    std::string link = portLinkPath(dir()).string();
+    std::string command = "out=$(" + std::string(SORVANITE_E2E_EMULATOR) + " --port " + link +
+                          " --script /dev/null --background --log-file " + (dir() / "device.log").string() +
+                          " 2>&1) && echo \"$out\" | grep -o 'kill [0-9]*'";
+    ChildProcess caller({"sh", "-c", command}, dir().string());
+    ExitStatus status = caller.finish({}, 20s);
+    EXPECT_EQ(status.code, 0) << caller.output();
+    ASSERT_TRUE(std::filesystem::is_symlink(link));
+    std::string kill = caller.output().substr(0, caller.output().find('\n'));
+    EXPECT_EQ(std::system((kill + " && sleep 0.5").c_str()), 0) << kill;
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 
 class EmulatorErrors : public ScratchDirTest {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -40,17 +39,6 @@ std::optional<DeviceLine> DeviceLine::open(const std::string& linkPath, std::str
     ::tcgetattr(line.keeper_, &settings);
     ::cfmakeraw(&settings);
     ::tcsetattr(line.keeper_, TCSANOW, &settings);
-
-    // A bridge sets the terminal's exclusive flag. A real port drops it at
-    // its last close, but our keeper keeps this terminal open, so a bridge
-    // that was killed would leave it set and lock every ordinary user out.
-    // Every close of the terminal by a client is reported here instead.
-    line.closeWatch_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (line.closeWatch_ >= 0 &&
-        ::inotify_add_watch(line.closeWatch_, line.portPath_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-        ::close(line.closeWatch_);
-        line.closeWatch_ = -1;
-    }
 
     std::string temporary = linkPath + ".new";
     ::unlink(temporary.c_str());
@@ -95,7 +83,6 @@ std::optional<DeviceLine> DeviceLine::listen(const std::string& socketPath, std:
 DeviceLine::DeviceLine(DeviceLine&& other) noexcept
     : master_(std::exchange(other.master_, -1)),
       keeper_(std::exchange(other.keeper_, -1)),
-      closeWatch_(std::exchange(other.closeWatch_, -1)),
       listener_(std::exchange(other.listener_, -1)),
       socketPath_(std::exchange(other.socketPath_, {})),
       portPath_(std::move(other.portPath_)),
@@ -113,7 +100,6 @@ DeviceLine::~DeviceLine() {
     }
     hangUp();
     if (keeper_ >= 0) ::close(keeper_);
-    if (closeWatch_ >= 0) ::close(closeWatch_);
     if (listener_ >= 0) ::close(listener_);
     if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
 }
@@ -134,10 +120,8 @@ std::optional<std::string> DeviceLine::readCommand() {
         }
         if (master_ < 0) return std::nullopt;
         // Wake up now and then so a stop request is never missed for long.
-        pollfd entries[2] = {{master_, POLLIN, 0}, {closeWatch_, POLLIN, 0}};
-        if (::poll(entries, closeWatch_ >= 0 ? 2 : 1, 200) <= 0) return std::nullopt;
-        if (closeWatch_ >= 0 && (entries[1].revents & POLLIN)) releaseAfterClient();
-        if (entries[0].revents == 0) continue;  // only the close watch
+        pollfd entry{master_, POLLIN, 0};
+        if (::poll(&entry, 1, 200) <= 0) return std::nullopt;
         char chunk[256];
         ssize_t count = ::read(master_, chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) return std::nullopt;
@@ -168,14 +152,6 @@ void DeviceLine::send(std::string_view bytes) {
         if (written <= 0) return;
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-}
-
-void DeviceLine::releaseAfterClient() {
-    char events[4096];
-    while (::read(closeWatch_, events, sizeof events) > 0) {
-    }
-    // Whoever closed it, a client that still has it open keeps its lock.
-    (void)::ioctl(keeper_, TIOCNXCL);
 }
 
 void DeviceLine::hangUp() {

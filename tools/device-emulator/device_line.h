@@ -25,6 +25,8 @@ public:
 
     // The pty, or the socket.
     const std::string& portPath() const { return portPath_; }
+    // The emulator's own descriptor of its terminal; -1 for a socket line.
+    int terminal() const { return keeper_; }
 
     // The next CR-terminated command, without its CR. Empty when none has
     // come for a while, a signal arrived or the line is closed. A socket
@@ -37,13 +39,10 @@ public:
     void hangUp();
 
 private:
-    void releaseAfterClient();
-
     DeviceLine() = default;
 
     int master_ = -1;
     int keeper_ = -1;  // keeps the line up while no bridge has it open
-    int closeWatch_ = -1;  // inotify: a client closed the terminal
     int listener_ = -1;  // a socket line before its connection
     std::string socketPath_;
     std::string portPath_;

@@ -21,6 +21,7 @@
 
 #include "answer_script.h"
 #include "chess_device.h"
+#include "client_watch.h"
 #include "device_line.h"
 #include "engine_game.h"
 #include "uci_engine.h"
@@ -30,7 +31,8 @@ namespace {
 
 const char* const kUsage =
     "usage: sorvanite-device (--link PATH | --socket PATH) [--engine CMD] [--movetime MS] [--skill N]\n"
-    "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log] [--background]\n";
+    "                        [--fen FEN] [--opening \"MOVE ...\"] [--script FILE] [--log]\n"
+    "                        [--background] [--log-file FILE]\n";
 
 const char* const kHelp =
     "An emulated chess device for sorvanite: it opens a pseudo-terminal, links\n"
@@ -43,7 +45,8 @@ const char* const kHelp =
     "\n"
     "Options:\n"
     "  --link PATH        where to put the link to its terminal; an old link there\n"
-    "                     is replaced, any other file is left alone\n"
+    "                     is replaced, any other file is left alone. --port PATH\n"
+    "                     is the same: the port the other programs are given\n"
     "  --socket PATH      instead of a terminal, a Unix socket to listen on, for a\n"
     "                     virtual machine's serial line (QEMU: -chardev socket)\n"
     "  --engine CMD       the UCI engine that plays (default stockfish, also found\n"
@@ -56,7 +59,11 @@ const char* const kHelp =
     "                     used in order; after the last the device stays silent\n"
     "  --log              show the traffic on stderr, with seconds since the start\n"
     "  --background       return once the device is served, and go on serving in\n"
-    "                     the background (end it with the kill command it prints)\n"
+    "                     the background (end it with the kill command it prints);\n"
+    "                     from then on it writes nothing to the terminal or pipes\n"
+    "                     it was started from\n"
+    "  --log-file FILE    once the device is served, its messages (and --log's\n"
+    "                     traffic) are appended to FILE instead of stderr\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -86,6 +93,7 @@ struct Options {
     std::string script;
     bool log = false;
     bool background = false;
+    std::string logFile;
 };
 
 volatile sig_atomic_t stopRequested = 0;
@@ -146,7 +154,7 @@ Options parseOptions(int argc, char** argv) {
         }
         if (i + 1 >= argc) failUsage("unknown option or missing value: " + option);
         const char* value = argv[++i];
-        if (option == "--link") options.link = value;
+        if (option == "--link" || option == "--port") options.link = value;
         else if (option == "--socket") options.socket = value;
         else if (option == "--engine") options.engine = value;
         else if (option == "--movetime") options.moveTimeMs = parseNumber(option, value, 1, 3600000);
@@ -154,6 +162,7 @@ Options parseOptions(int argc, char** argv) {
         else if (option == "--script") options.script = value;
         else if (option == "--opening") options.opening = value;
         else if (option == "--fen") options.fen = value;
+        else if (option == "--log-file") options.logFile = value;
         else failUsage("unknown option: " + option);
     }
     if (options.link.empty() == options.socket.empty()) failUsage("give one of --link PATH and --socket PATH");
@@ -233,17 +242,29 @@ int goToBackground() {
 }
 
 // Tells the waiting parent that the device is served, and lets go of the
-// terminal's output.
+// terminal and pipes it was started from: a caller reading its output, as
+// `$(...)` does, is waiting for every writer to close them.
 void reportReady(int ready) {
     (void)!::write(ready, "1", 1);
     ::close(ready);
-    int null = ::open("/dev/null", O_RDWR);
+    int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     ::dup2(null, STDIN_FILENO);
     ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
     ::close(null);
 }
 
+// The file for --log-file, opened before serving so that a caller hears
+// when it cannot be written; -1 without one.
+int openMessageFile(const std::string& path) {
+    if (path.empty()) return -1;
+    int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (file < 0) fail("cannot write " + path + ": " + std::strerror(errno));
+    return file;
+}
+
 int run(const Options& options) {
+    int messages = openMessageFile(options.logFile);
     int ready = options.background ? goToBackground() : -1;
     // An engine that died must show up as a failed read, not kill us.
     signal(SIGPIPE, SIG_IGN);
@@ -285,6 +306,12 @@ int run(const Options& options) {
     if (ready >= 0) std::printf("sorvanite-device: in the background; end it with: kill %d\n", static_cast<int>(::getpid()));
     std::fflush(stdout);
     if (ready >= 0) reportReady(ready);
+    if (messages >= 0) {
+        ::dup2(messages, STDERR_FILENO);
+        ::close(messages);
+    }
+    std::optional<ClientWatch> clients;
+    if (line->terminal() >= 0) clients.emplace(line->portPath(), line->terminal());
 
     std::size_t nextAnswer = 0;
     while (!stopRequested) {
