@@ -37,5 +37,5 @@ int main(int argc, char** argv) {
             {"sorvanite-cecp2", "The chess device on a serial port, for GUIs of the engine protocol's second version."},
             port))
         return *status;
-    return runOnStandardStreams(port, runProtocol2, 2000);
+    return runOnStandardStreams(port, runProtocol2, 2000, "tellusererror ");
 }

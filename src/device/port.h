@@ -51,6 +51,10 @@ PortOpenResult openSerialPort(const char* path);
 // Whether `errorCode` says that another program holds the port.
 bool isPortHeldError(int errorCode);
 
+// Why an open failed with `errorCode`, in words for a person, such as "it
+// does not exist".
+std::string describeOpenError(int errorCode);
+
 // The exit status that reports a failed open with `errorCode`; never 0.
 int exitStatusForOpenError(int errorCode);
 

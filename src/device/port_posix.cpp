@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "device/port.h"
@@ -207,6 +208,17 @@ bool isPortHeldError(int errorCode) { return errorCode == EBUSY; }
 
 // EIO: what reading a line that hung up gives.
 int exitStatusForDeviceGone() { return EIO; }
+
+std::string describeOpenError(int errorCode) {
+    switch (errorCode) {
+        case ENOENT: return "it does not exist (is the device plugged in?)";
+        case EACCES:
+        case EPERM: return "you may not open it (is your user in its group, dialout?)";
+        case EBUSY: return "another program holds it";
+        case ENOTTY: return "it is not a serial port";
+        default: return std::strerror(errorCode);
+    }
+}
 
 int exitStatusForOpenError(int errorCode) {
     // errno values fit an exit status; anything that would not, or would read

@@ -135,6 +135,16 @@ bool isPortHeldError(int errorCode) {
     return errorCode == ERROR_ACCESS_DENIED || errorCode == ERROR_SHARING_VIOLATION;
 }
 
+std::string describeOpenError(int errorCode) {
+    switch (errorCode) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return "it does not exist (is the device plugged in?)";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return "another program holds it";
+        default: return "Windows refused it (error " + std::to_string(errorCode) + ")";
+    }
+}
+
 int exitStatusForOpenError(int errorCode) { return errorCode != 0 ? errorCode : 1; }
 
 int exitStatusForDeviceGone() { return ERROR_DEVICE_NOT_CONNECTED; }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <istream>
 #include <ostream>
+#include <string>
 #include <thread>
 
 #include "device/termination.h"
@@ -34,7 +35,7 @@ int runCommandLoop(std::istream& input, std::ostream& output, Port& port, Transc
     return session.state.deviceGone ? exitStatusForDeviceGone() : 0;
 }
 
-int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPortWaitMs) {
+int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPortWaitMs, const char* tellOpenFailure) {
     prepareConsole();
     PortOpenResult opened = openSerialPort(portPath);
     auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(heldPortWaitMs);
@@ -42,7 +43,16 @@ int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPo
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         opened = openSerialPort(portPath);
     }
-    if (!opened.port) return exitStatusForOpenError(opened.errorCode);
+    if (!opened.port) {
+        // Otherwise a GUI shows only that its engine went away.
+        if (tellOpenFailure) {
+            std::string line = std::string(tellOpenFailure) + "The chess device's port " + portPath +
+                               " cannot be opened: " + describeOpenError(opened.errorCode) +
+                               ". For what to do, run: sorvanite-doctor --port " + portPath + "\n";
+            writeStandardOutput(line.data(), line.size());
+        }
+        return exitStatusForOpenError(opened.errorCode);
+    }
 
     Transcript transcript = openTranscript();
     StandardInputBuffer inputBuffer;

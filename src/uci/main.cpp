@@ -204,5 +204,5 @@ int main(int argc, char** argv) {
     if (auto status = readProgramOptions(argc, argv, {"sorvanite-uci", "The chess device on a serial port, for UCI GUIs."},
                                          port))
         return *status;
-    return runOnStandardStreams(port, runUci, 2000);
+    return runOnStandardStreams(port, runUci, 2000, "info string ");
 }
