@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -34,22 +35,55 @@ std::vector<std::string> matching(const char* pattern) {
     return paths;
 }
 
+// The names udev gives a port under /dev/serial/by-id, by the kernel name
+// they lead to: they name the adapter, and survive replugging.
+std::map<std::string, std::string> stableNames() {
+    std::map<std::string, std::string> names;
+    for (const std::string& link : matching("/dev/serial/by-id/*")) {
+        std::error_code error;
+        std::filesystem::path target = std::filesystem::canonical(link, error);
+        if (!error) names[target.string()] = link;
+    }
+    return names;
+}
+
 // /dev/ttyS0 to ttyS31 always exist on Linux; only those with a UART behind
 // them are ports. USB adapters appear only while plugged in. Read from sysfs:
 // opening a terminal to ask would raise its modem lines, or disturb the
 // system console.
 std::string serialPortsHere() {
+    std::map<std::string, std::string> stable = stableNames();
     std::string list;
+    auto add = [&](const std::string& entry, const char* kind) {
+        std::string device = "/dev/" + std::filesystem::path(entry).filename().string();
+        list += "  " + device + " (" + kind + ")";
+        if (auto name = stable.find(device); name != stable.end()) list += " " + name->second;
+        list += "\n";
+    };
     for (const std::string& entry : matching("/sys/class/tty/ttyS*")) {
         std::ifstream type(entry + "/type");
         int uartType = PORT_UNKNOWN;
-        if (type >> uartType && uartType != PORT_UNKNOWN)
-            list += "  /dev/" + std::filesystem::path(entry).filename().string() + " (UART)\n";
+        if (type >> uartType && uartType != PORT_UNKNOWN) add(entry, "UART");
     }
     for (const char* pattern : {"/sys/class/tty/ttyUSB*", "/sys/class/tty/ttyACM*"})
-        for (const std::string& entry : matching(pattern))
-            list += "  /dev/" + std::filesystem::path(entry).filename().string() + " (USB)\n";
+        for (const std::string& entry : matching(pattern)) add(entry, "USB");
     return list.empty() ? "  none found: is the device or its USB adapter plugged in?\n" : list;
+}
+
+// What a udev rule matches the port at `device` (its kernel name) by: a USB
+// adapter by its vendor and product, which survive replugging and a new
+// number; any other port by its kernel name.
+std::string udevMatchFor(const std::string& device) {
+    std::string name = std::filesystem::path(device).filename().string();
+    std::error_code error;
+    std::filesystem::path at = std::filesystem::canonical("/sys/class/tty/" + name + "/device", error);
+    for (; !error && at.has_relative_path(); at = at.parent_path()) {
+        std::ifstream vendorFile(at / "idVendor"), productFile(at / "idProduct");
+        std::string vendor, product;
+        if (vendorFile >> vendor && productFile >> product)
+            return "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" + product + "\"";
+    }
+    return "KERNEL==\"" + name + "\"";
 }
 
 std::string processName(long pid) {
@@ -62,6 +96,17 @@ std::string processName(long pid) {
 // The emulated device keeps its terminal open to serve it: it is no holder
 // to end. (A process name is cut to 15 characters.)
 bool isEmulator(long pid) { return processName(pid) == std::string("sorvanite-device").substr(0, 15); }
+
+// A process stopped by a signal (PyChess stops its engine when a game tab
+// closes) keeps the port until it is continued.
+bool isStopped(long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::size_t nameEnd = line.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < line.size() &&
+           (line[nameEnd + 2] == 'T' || line[nameEnd + 2] == 't');
+}
 
 // Who holds the port: the bridge's lock shows in /proc/locks; any other
 // program that has it open shows in /proc/PID/fd (for our own user's
@@ -122,14 +167,25 @@ std::string explainPermissions(const char* path, const struct stat& port) {
                 "       security module refuses you.\n";
         text += "fix:   getfacl " + std::string(path) + " shows an ACL; ask whoever set it.\n";
     } else {
-        // Joining the group would not help: only the owner may open it.
-        std::string name = std::filesystem::path(path).filename().string();
+        // Joining the group would not help: only the owner may open it. A
+        // rule must name the device itself, not a link to it.
+        std::error_code error;
+        std::string device = std::filesystem::canonical(path, error).string();
+        if (error) device = path;
         text += "       Only its owner may read and write it; joining a group would not help.\n";
-        text += "fix:   give the group dialout access with a udev rule, then join dialout:\n"
-                "         echo 'KERNEL==\"" + name + "\", GROUP=\"dialout\", MODE=\"0660\"' | "
-                "sudo tee /etc/udev/rules.d/60-sorvanite.rules\n"
-                "         sudo udevadm control --reload && sudo udevadm trigger\n"
-                "         sudo usermod -aG dialout $USER, then log in again.\n";
+        if (device.starts_with("/dev/pts/")) {
+            // No udev rule reaches a pseudo-terminal: it belongs to whoever made it.
+            text += "       It is the pseudo-terminal " + device + " (an emulated device's), which belongs to\n"
+                    "       the user who started that program.\n";
+            text += "fix:   start sorvanite-device as yourself, or give it to your group:\n"
+                    "         sudo chgrp dialout " + device + " && sudo chmod 0660 " + device + "\n";
+        } else {
+            text += "fix:   give the group dialout access with a udev rule, then join dialout:\n"
+                    "         echo '" + udevMatchFor(device) + ", GROUP=\"dialout\", MODE=\"0660\"' | "
+                    "sudo tee /etc/udev/rules.d/60-sorvanite.rules\n"
+                    "         sudo udevadm control --reload && sudo udevadm trigger\n"
+                    "         sudo usermod -aG dialout $USER, then log in again.\n";
+        }
     }
     return text;
 }
@@ -171,7 +227,11 @@ std::string explainOpenFailure(const char* path, int errorCode) {
             }
             std::string serving;
             for (long pid : pids) {
-                if (isEmulator(pid))
+                if (isStopped(pid))
+                    text += "       process " + std::to_string(pid) + " (" + processName(pid) +
+                            "), stopped: it keeps the port until continued; kill -CONT " + std::to_string(pid) +
+                            " lets it end in order\n";
+                else if (isEmulator(pid))
                     serving += "       process " + std::to_string(pid) +
                                " (sorvanite-device) serves the emulated device on it: leave it running\n";
                 else
@@ -185,7 +245,8 @@ std::string explainOpenFailure(const char* path, int errorCode) {
         }
         case ENOTTY:
             text += std::string("cause: ") + path + " is not a terminal, so it cannot be a serial port.\n";
-            text += "fix:   build the bridge for the serial device (cmake -DSORVANITE_PORT=/dev/ttyUSB0).\n";
+            text += "fix:   give the programs the serial device's port: --port /dev/ttyUSB0\n";
+            text += "serial ports here:\n" + serialPortsHere();
             break;
         default:
             text += "cause: the system refused the open; the error above says why.\n";

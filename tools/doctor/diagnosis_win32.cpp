@@ -38,7 +38,7 @@ std::string explainOpenFailure(const char* path, int errorCode) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
             text += std::string("cause: there is no ") + path + ".\n";
-            text += "fix:   build the bridge for a port that exists (cmake -DSORVANITE_PORT=COM4).\n";
+            text += "fix:   plug the device in, or give the programs a port that exists: --port COM4\n";
             text += "serial ports here:\n" + serialPortsHere();
             break;
         case ERROR_ACCESS_DENIED:
