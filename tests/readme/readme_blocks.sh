@@ -56,6 +56,17 @@ gone() {
     fail "the emulated device was not stopped"
 }
 
+echo "readme: Install"
+# The package is built as written; installing it is check-packages' part.
+apt() {
+    [ "$1" = install ] && [ -f "$2" ] || fail "apt $*: there is no such package file"
+    installed=$2
+}
+sorvanite-doctor() { [ -n "${installed:-}" ] || fail "the doctor ran before the package was installed"; }
+run_block "Install"
+[ -n "${installed:-}" ] || fail "the install block installed nothing"
+unset -f apt sorvanite-doctor
+
 echo "readme: Build from source"
 run_block "Build from source"
 [ -z "$(emulators)" ] || fail "an emulated device is already running on build/try/device-link"

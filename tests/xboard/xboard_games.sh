@@ -21,6 +21,10 @@
 # transcripts and screenshots in ARTIFACT_DIR. SORVANITE_GUI_GAMES, a regular
 # expression, plays only the groups whose names match (xboard, cecp2,
 # gnome-chess, pychess, dreamchess, tagua, eboard, knights, takeback, uci).
+# Every game is played, even after one fails; a line per game says how it
+# went, and the exit status is 1 if any failed. Waits are for events (a
+# window, a record in the transcript) with long limits, so that a busy
+# machine only makes them slower.
 set -euo pipefail
 bridge=$1 cecp2=$2 uci=$3 emulator=$4 check=$5 out=$6
 
@@ -41,7 +45,7 @@ done
 reap_leftovers() {
     local pid mount
     for pid in $(grep -l -a -F "HOME=$out/home" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
-        [ "$pid" != $$ ] && kill -9 "$pid" 2>/dev/null || true
+        [ "$pid" != $$ ] && [ "$pid" != "${xvfb:-}" ] && kill -9 "$pid" 2>/dev/null || true
     done
     awk -v top="$out/" 'index($2, top) == 1 { print $2 }' /proc/mounts | sort -r | while read -r mount; do
         umount -l "$mount" 2>/dev/null || fusermount -u -z "$mount" 2>/dev/null || true
@@ -66,12 +70,34 @@ done
 # -noreset: without it the server resets whenever its last client leaves (as
 # happens between games) and refuses connections for a moment.
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-pids+=($!)
+xvfb=$!
+pids+=($xvfb)
 export DISPLAY=$display
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 xdpyinfo >/dev/null 2>&1 || { echo "xboard_games: Xvfb on $display does not answer" >&2; exit 1; }
 
 fail() { echo "xboard_games: $*" >&2; exit 1; }
+
+# game NAME COMMAND...: plays one game (or one GUI's run of games) in a
+# subshell of its own, so that a failure ends only that game; whatever it
+# left running is ended before the next.
+results=()
+failures=0
+game() {
+    local name=$1 start=$SECONDS status=0
+    shift
+    set +e
+    ( set -e; "$@" )
+    status=$?
+    set -e
+    local verdict=pass
+    if [ "$status" -ne 0 ]; then
+        verdict=FAIL
+        failures=$((failures + 1))
+        reap_leftovers
+    fi
+    results+=("$(printf '%-24s %-5s %4ss' "$name" "$verdict" $((SECONDS - start)))")
+}
 
 # start_device DIR ARGS...: the emulated device on DIR/com1.
 start_device() {
@@ -80,7 +106,7 @@ start_device() {
     "$emulator" --link "$dir/com1" "$@" >"$dir/device.out" 2>&1 </dev/null &
     pids+=($!)
     device_pid=$!
-    for _ in $(seq 100); do grep -q serving "$dir/device.out" && return; sleep 0.05; done
+    for _ in $(seq 600); do grep -q serving "$dir/device.out" && return; sleep 0.05; done
     fail "the device did not start: $(cat "$dir/device.out")"
 }
 
@@ -101,7 +127,7 @@ records() {
 
 # wait_records DIR PATTERN N WHAT: waits until N records match.
 wait_records() {
-    for _ in $(seq 200); do [ "$(records "$1" "$2")" -ge "$3" ] && return; sleep 0.1; done
+    for _ in $(seq 900); do [ "$(records "$1" "$2")" -ge "$3" ] && return; sleep 0.1; done
     fail "$1: expected $3 $4, transcript:"$'\n'"$(cat "$1/zormlog.txt" 2>/dev/null)"
 }
 
@@ -226,13 +252,8 @@ machine_game() {
     cat "$dir/game.pgn"
 }
 
-if playing xboard; then
-echo "== 1. the bridge (device, White) against fairymax"
-dir=$out/two-engine
-machine_game "$dir" w -fcp "$bridge" -firstProtocolVersion 1 -fd "$dir" -scp fairymax
-
-echo "== 2. a person (White) against the device as Black"
-dir=$out/device-black
+person_against_device_black() {
+local dir=$out/device-black
 start_device "$dir" --skill 3 --movetime 50
 start_gui_game "$dir" -mode MachineBlack
 sleep 1
@@ -250,9 +271,10 @@ kill -0 "$bridge_pid" || fail "the bridge died of SIGINT"
 sleep 0.5
 import -window "$(board_window)" "$out/device-black-in-progress.png"
 end_gui_game "$dir" --unfinished
+}
 
-echo "== 3. a person (Black) against the device as White"
-dir=$out/device-white
+person_against_device_white() {
+local dir=$out/device-white
 start_device "$dir" --skill 3 --movetime 50
 start_gui_game "$dir" -mode MachineWhite
 wait_replies "$dir" 1                     # the device's first move
@@ -261,24 +283,30 @@ type_move e8e6; wait_replies "$dir" 3     # refused
 grep -a -q '^ <-- Illegal move' "$dir/zormlog.txt" || fail "the device did not refuse e8e6"
 type_move b8c6; wait_replies "$dir" 4
 end_gui_game "$dir" --unfinished
+}
 
+if playing xboard; then
+echo "== 1. the bridge (device, White) against fairymax"
+game xboard-two-engine machine_game "$out/two-engine" w -fcp "$bridge" -firstProtocolVersion 1 \
+    -fd "$out/two-engine" -scp fairymax
+echo "== 2. a person (White) against the device as Black"
+game xboard-device-black person_against_device_black
+echo "== 3. a person (Black) against the device as White"
+game xboard-device-white person_against_device_white
 echo "== 4. the device (Black) mates"
-play_to_mate device-black-mates "rnbqkbnr/pppp1ppp/8/4p3/8/5P2/PPPPP1PP/RNBQKBNR w KQkq - 0 2" g2g4  # 1. f3 e5
-
+game xboard-device-mates play_to_mate device-black-mates \
+    "rnbqkbnr/pppp1ppp/8/4p3/8/5P2/PPPPP1PP/RNBQKBNR w KQkq - 0 2" g2g4  # 1. f3 e5
 echo "== 5. the person (Black) mates the device"
 # White's only move is Bf1, then Rxf1#.
-play_to_mate device-white-mated "4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1" e1f1 -mode MachineWhite
-
+game xboard-device-mated play_to_mate device-white-mated "4k3/8/8/8/8/8/4B1PP/4r2K w - - 0 1" e1f1 \
+    -mode MachineWhite
 fi
 
 if playing cecp2; then
 echo "== 6. protocol 2: sorvanite-cecp2 (device, White) against fairymax"
-dir=$out/cecp2-white
-machine_game "$dir" w -fcp "$cecp2" -fd "$dir" -scp fairymax
-
+game cecp2-white machine_game "$out/cecp2-white" w -fcp "$cecp2" -fd "$out/cecp2-white" -scp fairymax
 echo "== 7. protocol 2: fairymax against sorvanite-cecp2 (device, Black)"
-dir=$out/cecp2-black
-machine_game "$dir" b -fcp fairymax -scp "$cecp2" -sd "$dir"
+game cecp2-black machine_game "$out/cecp2-black" b -fcp fairymax -scp "$cecp2" -sd "$out/cecp2-black"
 fi
 
 # The other GUIs play sorvanite-cecp2 against a person whose moves are
@@ -309,9 +337,9 @@ both_colours() {
     local name
     name=$(echo "$2" | tr '[:upper:]' '[:lower:]')
     echo "== $2: a person (White) against ${door:-sorvanite-cecp2} (device, Black)"
-    "$1" "$name-black" white "$device_black_script" "${person_white_moves[@]}"
+    game "$name-black" "$1" "$name-black" white "$device_black_script" "${person_white_moves[@]}"
     echo "== $2: ${door:-sorvanite-cecp2} (device, White) opens against a person"
-    "$1" "$name-white" black "$device_white_script" "${person_black_moves[@]}"
+    game "$name-white" "$1" "$name-white" black "$device_white_script" "${person_black_moves[@]}"
 }
 
 # start_gui_device DIR SCRIPT: the scripted device on DIR/com1, and an engine
@@ -327,7 +355,7 @@ start_gui_device() {
 # find_window NAME PATTERN: the visible window whose title matches.
 find_window() {
     local window
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         window=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -1) && [ -n "$window" ] && break
         sleep 0.1
     done
@@ -338,7 +366,7 @@ find_window() {
 # end_gui_run DIR NAME: once the GUI is gone, its engine's run must have ended
 # in order; then the device goes too.
 end_gui_run() {
-    for _ in $(seq 50); do tail -c 14 "$1/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
+    for _ in $(seq 300); do tail -c 14 "$1/zormlog.txt" | grep -q 'Session ends' && break; sleep 0.1; done
     kill "$device_pid"
     tail -c 14 "$1/zormlog.txt" | grep -q 'Session ends' || fail "$2: the run did not end in order"
 }
@@ -467,7 +495,7 @@ stop_gnome_chess() {
 }
 
 wait_title() {
-    for _ in $(seq 150); do [ "$(xdotool getwindowname "$1" 2>/dev/null)" = "$2" ] && return; sleep 0.1; done
+    for _ in $(seq 600); do [ "$(xdotool getwindowname "$1" 2>/dev/null)" = "$2" ] && return; sleep 0.1; done
     fail "gnome-chess never showed '$2', but '$(xdotool getwindowname "$1")'"
 }
 
@@ -491,7 +519,10 @@ pychess_game() {
     # First start: PyChess checks the engine and writes its settings; then
     # they are set to open a game against it.
     start_pychess "$dir" "$home"
-    sleep 8
+    # Checked, the engine's entry gains what PyChess learnt (its md5).
+    for _ in $(seq 1800); do grep -q '"md5"' "$home/.config/pychess/engines.json" && break; sleep 0.1; done
+    grep -q '"md5"' "$home/.config/pychess/engines.json" || fail "$name: PyChess never listed the engine"
+    sleep 1
     stop_pychess
     python3 - "$home/.config/pychess" <<'PY' || fail "$name: PyChess did not keep the engine"
 import configparser, json, sys
@@ -517,7 +548,7 @@ PY
     fi
     # Start Game; it takes no clicks while PyChess still checks its engines.
     local started=
-    for _ in $(seq 10); do
+    for _ in $(seq 45); do
         xdotool mousemove --window "$window" 208 340 click 1
         for _ in $(seq 40); do
             if xdotool search --onlyvisible --name 'sorvanite-cecp2.* - PyChess$' >/dev/null 2>&1; then
@@ -732,7 +763,7 @@ if playing eboard && installed eboard eboard; then both_colours eboard_game eboa
 
 if playing knights && installed knights knights dbus-run-session; then
     echo "== Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
-    knights_games
+    game knights knights_games
 fi
 
 # Take-backs the device cannot follow, in XBoard and gnome-chess: the person
@@ -746,9 +777,8 @@ wait_resigned() {
         || fail "$2: the person was not told why"
 }
 
-if playing takeback; then
-echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-dir=$out/xboard-takeback
+xboard_takeback() {
+local dir=$out/xboard-takeback
 start_gui_device "$dir" "$takeback_script"
 (cd "$dir" && exec env --default-signal=INT xboard -fcp "$cecp2" -fd "$dir" -saveSettingsOnExit false \
     -startupMessage "" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" >"$dir/xboard.out" 2>&1) &
@@ -775,10 +805,11 @@ stop_xboard "$xb"
 kill "$device_pid"
 ended_in_order "$dir"
 echo "xboard-takeback: refused, resigned, and the next game played"
+}
 
-echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-name=gnome-chess-takeback
-dir=$out/$name
+gnome_chess_takeback() {
+local name=gnome-chess-takeback
+local dir=$out/$name
 start_gnome_chess "$name" white "$takeback_script"
 wait_title "$window" "White to Move"
 click_move "$dir" click_square "$window" white e2e4
@@ -805,6 +836,15 @@ wait_title "$window" "White to Move"
 import -window "$window" "$out/$name-next-game.png"
 stop_gnome_chess "$name"
 echo "$name: refused, resigned, and the next game played"
+}
+
+if playing takeback; then
+echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
+game xboard-takeback xboard_takeback
+if installed gnome-chess gnome-chess dbus-run-session; then
+    echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
+    game gnome-chess-takeback gnome_chess_takeback
+fi
 fi
 
 # sorvanite-uci: XBoard speaks UCI through polyglot; Scid and gnome-chess
@@ -814,11 +854,11 @@ door=sorvanite-uci engine=$uci engine_protocol=uci
 
 if installed polyglot polyglot; then
     echo "== 21. UCI: sorvanite-uci (device, White) through polyglot against fairymax"
-    dir=$out/uci-polyglot-white
-    machine_game "$dir" w -fcp "$uci" -fUCI -fd "$dir" -scp fairymax
+    game uci-polyglot-white machine_game "$out/uci-polyglot-white" w -fcp "$uci" -fUCI -fd "$out/uci-polyglot-white" \
+        -scp fairymax
     echo "== 22. UCI: fairymax against sorvanite-uci (device, Black) through polyglot"
-    dir=$out/uci-polyglot-black
-    machine_game "$dir" b -fcp fairymax -scp "$uci" -sUCI -sd "$dir"
+    game uci-polyglot-black machine_game "$out/uci-polyglot-black" b -fcp fairymax -scp "$uci" -sUCI \
+        -sd "$out/uci-polyglot-black"
 fi
 
 # Scid's serious game, with the settings a person would have saved: the
@@ -866,4 +906,9 @@ if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_c
 unset door engine engine_protocol
 fi
 
-echo "xboard_games: all games played; artifacts in $out"
+echo
+echo "=== GUI games"
+printf '%s\n' "${results[@]}"
+echo "$(( ${#results[@]} - failures )) passed, $failures failed"
+echo "xboard_games: artifacts in $out"
+[ "$failures" -eq 0 ]
