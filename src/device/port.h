@@ -38,6 +38,11 @@ public:
     virtual bool outputHeld() const { return false; }
 };
 
+// The error code, and exit status, of a path that names no serial port (a
+// regular file, a directory, a pipe, NUL): 25 on every platform, POSIX's
+// ENOTTY.
+constexpr int kNotASerialPort = 25;
+
 struct PortOpenResult {
     std::unique_ptr<Port> port;  // null when the open failed
     int errorCode = 0;           // the platform's error code of the failure

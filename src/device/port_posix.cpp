@@ -176,14 +176,14 @@ PortOpenResult openSerialPort(const char* path) {
     // O_NONBLOCK so that a port waiting for carrier cannot hang the open; it
     // stays so, and reads and writes wait in poll instead.
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return {nullptr, errno};
+    if (fd < 0) return {nullptr, errno == EISDIR ? kNotASerialPort : errno};
 
     // Only a terminal is a serial line. A regular file would have its first
     // bytes overwritten, /dev/zero would answer for ever, and a FIFO would
     // hand our own commands back as answers.
     if (!::isatty(fd)) {
         ::close(fd);
-        return {nullptr, ENOTTY};
+        return {nullptr, kNotASerialPort};
     }
 
     // POSIX has no share modes. A lock keeps a second bridge off the port;
@@ -215,10 +215,12 @@ std::string describeOpenError(int errorCode) {
         case EACCES:
         case EPERM: return "you may not open it (is your user in its group, dialout?)";
         case EBUSY: return "another program holds it";
-        case ENOTTY: return "it is not a serial port";
+        case kNotASerialPort: return "it is not a serial port";
         default: return std::strerror(errorCode);
     }
 }
+
+static_assert(kNotASerialPort == ENOTTY);
 
 int exitStatusForOpenError(int errorCode) {
     // errno values fit an exit status; anything that would not, or would read

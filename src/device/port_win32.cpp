@@ -120,10 +120,24 @@ static std::string deviceName(const char* path) {
 }
 
 PortOpenResult openSerialPort(const char* path) {
+    // A directory cannot be opened as a file, which Windows reports as
+    // "access denied", the error of a port another program holds.
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {nullptr, kNotASerialPort};
     // Share mode 0: no other program may open the port while we hold it.
     HANDLE handle = CreateFileA(deviceName(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {nullptr, static_cast<int>(GetLastError())};
+    // Only a character device with a comm state is a serial port. A file
+    // would have its first bytes overwritten, NUL would swallow every
+    // command, and a pipe would hand them back as answers.
+    DCB state{};
+    state.DCBlength = sizeof state;
+    if (GetFileType(handle) != FILE_TYPE_CHAR || !GetCommState(handle, &state)) {
+        CloseHandle(handle);
+        return {nullptr, kNotASerialPort};
+    }
     applyLineSettings(handle);
     // Whatever waits on the line now is not an answer to anything we will
     // send: a late answer to a killed bridge, a power-up banner, a stray LF.
@@ -141,6 +155,7 @@ std::string describeOpenError(int errorCode) {
         case ERROR_PATH_NOT_FOUND: return "it does not exist (is the device plugged in?)";
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION: return "another program holds it";
+        case kNotASerialPort: return "it is not a serial port";
         default: return "Windows refused it (error " + std::to_string(errorCode) + ")";
     }
 }

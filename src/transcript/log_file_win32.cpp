@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "transcript/log_file.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 class Win32LogFile final : public LogFile {
 public:
-    explicit Win32LogFile(HANDLE handle) : handle_(handle) {}
+    Win32LogFile(HANDLE handle, std::string name) : handle_(handle), name_(std::move(name)) {}
     ~Win32LogFile() override { CloseHandle(handle_); }
 
     void append(std::span<const std::string_view> pieces) override {
@@ -31,25 +32,32 @@ public:
     }
 
 private:
+    // Our handle may only append; taking back needs one that may write.
     void cutBack(LONG length) {
         if (length == 0) return;
-        if (SetFilePointer(handle_, -length, nullptr, FILE_END) != INVALID_SET_FILE_POINTER) SetEndOfFile(handle_);
-        SetFilePointer(handle_, 0, nullptr, FILE_END);
+        HANDLE writer = CreateFileA(name_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (writer == INVALID_HANDLE_VALUE) return;
+        if (SetFilePointer(writer, -length, nullptr, FILE_END) != INVALID_SET_FILE_POINTER) SetEndOfFile(writer);
+        CloseHandle(writer);
     }
 
     HANDLE handle_;
+    std::string name_;
     std::string record_;
 };
 
 }  // namespace
 
 std::unique_ptr<LogFile> openLogFile(const char* name) {
-    // Others may read the file while we run, but not write to it.
-    HANDLE handle =
-        CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append-only access puts every write at the end of the file, as
+    // O_APPEND does: two programs started in one folder (a GUI's match of
+    // two engines) both record every run, each record whole. Others may
+    // read the file, and write to it, while we run.
+    HANDLE handle = CreateFileA(name, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    SetFilePointer(handle, 0, nullptr, FILE_END);
-    return std::make_unique<Win32LogFile>(handle);
+    return std::make_unique<Win32LogFile>(handle, name);
 }
 
 }  // namespace sorvanite

@@ -228,23 +228,31 @@ TEST_F(BridgeTest, StaleBytesOnTheLineAreNotAnAnswer) {
     EXPECT_EQ(run.device, "NEW 300 7 b\rMOVE e2e4\rMOVE d2d4\r");
 }
 
-TEST_F(ScratchDirTest, PortThatIsNotATerminalIsRefused) {
-    if (underWine()) GTEST_SKIP() << "a COM name always reaches the serial driver";
-    std::filesystem::path regular = dir() / "regular-file";
-    std::ofstream(regular) << "untouched";
-    std::filesystem::path fifo = dir() / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (std::filesystem::path target : {regular, fifo, std::filesystem::path("/dev/zero"), std::filesystem::path("/dev/null")}) {
-        std::filesystem::remove(portLinkPath(dir()));
-        std::filesystem::create_symlink(target, portLinkPath(dir()));
-        auto bridge = start();
-        ExitStatus status = bridge->finish("new\nlevel 40 5 0\ne2e4\nquit\n", 5s);
+// A file, a folder, a pipe or a device that is no serial line is refused
+// before anything is written to it, with one status on every platform.
+TEST_F(ScratchDirTest, PortThatIsNotASerialPortIsRefused) {
+    std::ofstream(dir() / "regular-file") << "untouched";
+    std::filesystem::create_directory(dir() / "folder");
+    std::vector<std::string> targets = {"regular-file", "folder"};
+    if (underWine()) {
+        targets.push_back("NUL");
+    } else {
+        ASSERT_EQ(::mkfifo((dir() / "fifo").c_str(), 0600), 0);
+        targets.insert(targets.end(), {"fifo", "/dev/zero", "/dev/null"});
+    }
+    for (const std::string& target : targets) {
+        auto bridge = start(nullptr, {"--port", target});
+        ExitStatus status = bridge->finish("new\nlevel 40 5 0\ne2e4\nquit\n", 20s);
         EXPECT_TRUE(status.exited) << target;
-        EXPECT_EQ(status.code, 25) << target;  // ENOTTY
+        EXPECT_EQ(status.code, 25) << target;
         EXPECT_EQ(bridge->output(), "") << target;
         EXPECT_FALSE(std::filesystem::exists(dir() / "zormlog.txt")) << target;
+        auto doctor = startDoctor({"--port", target});
+        EXPECT_EQ(doctor->finish({}, 20s).code, 25) << target;
+        EXPECT_NE(doctor->output().find(target + " is not a"), std::string::npos) << doctor->output();
+        EXPECT_EQ(doctor->output().find("cmake"), std::string::npos) << doctor->output();
     }
-    EXPECT_EQ(readFile(regular), "untouched");
+    EXPECT_EQ(readFile(dir() / "regular-file"), "untouched");
 }
 
 TEST_F(BridgeTest, AnOrdinaryUserRunsTheBridgeTwiceInARow) {

@@ -25,6 +25,41 @@ TEST_F(BridgeTest, TranscriptGrowsAcrossRuns) {
               "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n");
 }
 
+// Two programs started in one folder (a GUI's match of the device against
+// itself) both record every run, each record whole.
+TEST_F(BridgeTest, TwoProgramsInOneFolderBothRecordEveryRun) {
+    PtyDevice second;
+    std::string port = second.portPath();
+    if (underWine()) {
+        port = "COM7";
+        std::filesystem::create_symlink(second.portPath(), portLinkPath(dir()).parent_path() / "com7");
+    }
+    ScriptedDevice answersFirst(device, {{"e7e5\r"}, {"d7d5\r"}});
+    ScriptedDevice answersSecond(second, {{"c7c5\r"}, {"g8f6\r"}});
+    auto first = start();
+    auto other = start(nullptr, {"--port", port});
+    for (const char* move : {"e2e4\n", "d2d4\n"}) {
+        first->send(move);
+        other->send(move);
+        ASSERT_TRUE(first->waitForOutput(move[0] == 'e' ? "1. ... e7e5\n" : "2. ... d7d5\n")) << first->output();
+        ASSERT_TRUE(other->waitForOutput(move[0] == 'e' ? "1. ... c7c5\n" : "2. ... g8f6\n")) << other->output();
+    }
+    EXPECT_EQ(first->finish("quit\n").code, 0);
+    EXPECT_EQ(other->finish("quit\n").code, 0);
+    if (underWine()) std::filesystem::remove(portLinkPath(dir()).parent_path() / "com7");
+    std::string records = transcript();
+    auto count = [&records](const std::string& record) {
+        std::size_t found = 0;
+        for (std::size_t at = records.find(record); at != std::string::npos; at = records.find(record, at + 1)) ++found;
+        return found;
+    };
+    EXPECT_EQ(count("New session\r\n"), 2u) << records;
+    EXPECT_EQ(count("Session ends\r\n"), 2u) << records;
+    for (const char* answer : {"\r\n <-- e7e5\r\n", "\r\n <-- d7d5\r\n", "\r\n <-- c7c5\r\n", "\r\n <-- g8f6\r\n"})
+        EXPECT_EQ(count(answer), 1u) << answer << records;
+    EXPECT_EQ(count("\r\n"), 2u * 12) << records;  // twelve whole records a run
+}
+
 TEST_F(BridgeTest, FrontEndLineRules) {
     std::string longLine = "name " + std::string(400, 'n');
     RunResult run = this->run("new\r\nlevel 40 5 0\r\nQuit\nbo\0gus\nbogus\r\r\n"s + longLine +

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <vector>
 
+#include "device/port.h"
 #include "device/termination.h"
 #include "device/uucp_lock.h"
 #include "diagnosis.h"
@@ -243,7 +244,7 @@ std::string explainOpenFailure(const char* path, int errorCode) {
             text += "fix:   end that program (a bridge left running by a front end, a terminal program).\n";
             break;
         }
-        case ENOTTY:
+        case kNotASerialPort:
             text += std::string("cause: ") + path + " is not a terminal, so it cannot be a serial port.\n";
             text += "fix:   give the programs the serial device's port: --port /dev/ttyUSB0\n";
             text += "serial ports here:\n" + serialPortsHere();

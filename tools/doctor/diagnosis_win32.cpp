@@ -5,18 +5,21 @@
 #include <cstring>
 #include <thread>
 
+#include "device/port.h"
 #include "diagnosis.h"
 
 namespace sorvanite::doctor {
 namespace {
 
-// The COM ports Windows knows of now, from its DOS device names.
+// The COM ports Windows knows of now: each name asked for by itself, since
+// the whole list of DOS device names leaves out ports some drivers (and
+// Wine's mapped ports) add.
 std::string serialPortsHere() {
     std::string list;
-    std::string names(1 << 16, '\0');
-    DWORD length = QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
-    for (const char* name = names.data(); length > 0 && *name; name += std::strlen(name) + 1) {
-        if (std::strncmp(name, "COM", 3) == 0) list += std::string("  ") + name + "\n";
+    for (int number = 1; number <= 256; ++number) {
+        std::string name = "COM" + std::to_string(number);
+        char target[1024];
+        if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) list += "  " + name + "\n";
     }
     return list.empty() ? "  none found: is the device or its USB adapter plugged in?\n" : list;
 }
@@ -45,6 +48,11 @@ std::string explainOpenFailure(const char* path, int errorCode) {
         case ERROR_SHARING_VIOLATION:
             text += std::string("cause: another program holds ") + path + " (Windows opens a port for one program).\n";
             text += "fix:   end that program (a bridge left running by a front end, a terminal program).\n";
+            break;
+        case kNotASerialPort:
+            text += std::string("cause: ") + path + " is not a serial port (a file, a folder, a pipe or NUL).\n";
+            text += "fix:   give the programs the device's COM port: --port COM4\n";
+            text += "serial ports here:\n" + serialPortsHere();
             break;
         default:
             text += "cause: the system refused the open; the error above says why.\n";
