@@ -44,8 +44,11 @@ int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPo
         opened = openSerialPort(portPath);
     }
     if (!opened.port) {
-        // Otherwise a GUI shows only that its engine went away.
-        if (tellOpenFailure) {
+        // Otherwise a GUI shows only that its engine went away. Not a port
+        // held by another program, though: that is most often the GUI's own
+        // second start of us (PyChess's analysing engine beside its game),
+        // and a GUI told of it ends the game it is playing.
+        if (tellOpenFailure && !isPortHeldError(opened.errorCode)) {
             std::string line = std::string(tellOpenFailure) + "The chess device's port " + portPath +
                                " cannot be opened: " + describeOpenError(opened.errorCode) +
                                ". For what to do, run: sorvanite-doctor --port " + portPath + "\n";

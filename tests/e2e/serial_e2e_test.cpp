@@ -35,6 +35,11 @@ TEST_F(BridgeTest, HeldPortKeepsASecondBridgeOff) {
     EXPECT_TRUE(refused.exited);
     EXPECT_EQ(refused.code, 16);  // EBUSY
     EXPECT_EQ(second->output(), "");
+    // The newer front doors keep quiet about it too: a GUI that starts us
+    // twice (PyChess's analysing engine) would end the game it plays.
+    auto cecp2 = startCecp2();
+    EXPECT_EQ(cecp2->finish("xboard\nprotover 2\n").code, 16);
+    EXPECT_EQ(cecp2->output(), "");
     EXPECT_EQ(first->finish("quit\n").code, 0);
     EXPECT_EQ(transcript(), "New session\r\n<== Sorvanite\r\n==> quit\r\nSession ends\r\n");
 }
