@@ -16,11 +16,15 @@
 #   21. to 26. sorvanite-uci: in XBoard through polyglot against fairymax, and
 #      in Scid's serious game and gnome-chess against a person, the device as
 #      White and as Black in each, to a result.
+#   WinBoard under Wine: the Windows programs against each other, each as
+#      White and as Black, and a person's take-back and game against
+#      sorvanite-cecp2.exe (SORVANITE_WINDOWS_GUI; left out where unset).
 # usage: xboard_games.sh BRIDGE CECP2 UCI EMULATOR GAME_CHECK ARTIFACT_DIR
 # BRIDGE, CECP2 and UCI open "com1" in their working directory. Leaves PGNs,
 # transcripts and screenshots in ARTIFACT_DIR. SORVANITE_GUI_GAMES, a regular
 # expression, plays only the groups whose names match (xboard, cecp2,
-# gnome-chess, pychess, dreamchess, tagua, eboard, knights, takeback, uci).
+# gnome-chess, pychess, dreamchess, tagua, eboard, knights, takeback, uci,
+# winboard).
 # Every game is played, even after one fails; a line per game says how it
 # went, and the exit status is 1 if any failed. Waits are for events (a
 # window, a record in the transcript) with long limits, so that a busy
@@ -904,6 +908,135 @@ if installed scid scid; then both_colours scid_game Scid; fi
 
 if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess-uci; fi
 unset door engine engine_protocol
+fi
+
+# WinBoard, the Windows XBoard, under Wine with the Windows programs, each
+# on a COM port of the Wine prefix mapped to an emulated device's terminal.
+# SORVANITE_WINDOWS_GUI names the folder with winboard.exe and polyglot.exe
+# (shared/windows-gui/build.sh builds them), which WinBoard runs for UCI
+# engines from its own folder; SORVANITE_WINDOWS_BRIDGE, _CECP2 and _UCI the
+# programs.
+winpath() { local path=$1; printf 'Z:%s' "${path//\//\\}"; }
+
+# winboard_engine SIDE KIND PORT: WinBoard's options for the Windows program
+# KIND (bridge, cecp2 or uci) as its SIDE (first or second) engine, on PORT.
+winboard_engine() {
+    local side=$1 kind=$2 port=$3 dir=$4 program short=${1:0:1}
+    case $kind in
+    bridge) program=$SORVANITE_WINDOWS_BRIDGE; echo "-${short}cp"; echo "$(winpath "$program") --port $port"
+            echo "-${side}ProtocolVersion"; echo 1 ;;
+    cecp2) program=$SORVANITE_WINDOWS_CECP2; echo "-${short}cp"; echo "$(winpath "$program") --port $port" ;;
+    uci) program=$SORVANITE_WINDOWS_UCI; echo "-${short}cp"; echo "$(winpath "$program") --port $port"
+         echo "-${short}UCI" ;;
+    esac
+    echo "-${short}d"; winpath "$dir"; echo
+}
+
+# map_port N DIR: COMn of the Wine prefix is the terminal of DIR's device.
+map_port() { ln -sfn "$(readlink "$2/com1")" "$WINEPREFIX/dosdevices/com$1"; }
+
+# WinBoard's board small and alone on the screen.
+winboard_options=(-saveSettingsOnExit false -boardSize small -engineOutputUp false -moveHistoryUp false
+    -evalGraphUp false)
+
+# winboard_match NAME WHITE BLACK: the device against itself in a WinBoard
+# match, WHITE as the first engine on COM5 and BLACK as the second on COM6,
+# to a result; WinBoard then ends both runs in order as it exits.
+winboard_match() {
+    local name=$1 dir=$out/$1
+    start_device "$dir/white" --skill 2 --movetime 50
+    start_device "$dir/black" --skill 2 --movetime 50
+    map_port 5 "$dir/white"
+    map_port 6 "$dir/black"
+    local args
+    mapfile -t args < <(winboard_engine first "$2" COM5 "$dir/white"; winboard_engine second "$3" COM6 "$dir/black")
+    (cd "$dir" && timeout 300 "$wine" "$SORVANITE_WINDOWS_GUI/winboard.exe" "${winboard_options[@]}" -cp "${args[@]}" \
+        -mm -tc 0:20 -inc 0 -adjudicateDrawMoves 50 -autoflag -sgf "$(winpath "$dir/game.pgn")" -xexit \
+        >"$dir/winboard.out" 2>&1) || fail "$name: WinBoard did not finish the match: $(tail -5 "$dir/winboard.out")"
+    local side
+    for side in white black; do
+        tail -c 30 "$dir/$side/zormlog.txt" | grep -a -q $'==> quit\r\nSession ends\r\n$' \
+            || fail "$name: the $side run did not end in order: $(tail -c 120 "$dir/$side/zormlog.txt")"
+    done
+    pkill -f "$emulator --link $dir/" || true
+    "$check" "$dir/white/zormlog.txt" "$dir/game.pgn" || fail "$name: the game does not check out"
+    grep -a -q '^ --> NEW [0-9-]* [0-9-]* w' "$dir/white/zormlog.txt" || fail "$name: the first engine did not play White"
+    grep -a -q '^ --> NEW [0-9-]* [0-9-]* b' "$dir/black/zormlog.txt" || fail "$name: the second engine did not play Black"
+    echo "$name: $(grep -a -o '^\[Result "[^"]*"\]' "$dir/game.pgn")"
+}
+
+# winboard_click WINDOW COLOUR SQUARE: 41-pixel squares from (5, 63).
+winboard_click() { click_board "$@" 5 63 41; }
+
+# A person against sorvanite-cecp2.exe, moves clicked on WinBoard's board:
+# a game to the device's mate; then a take-back, which the device refuses by
+# resigning (the popup is photographed); then the next game plays. WinBoard's
+# Quit ends the run in order.
+winboard_person() {
+    local name=winboard-person dir=$out/winboard-person
+    mkdir -p "$dir"
+    printf '%b' "${device_black_script}OK\\ne7e5\\nOK\\nc7c5\\n" >"$dir/script.txt"
+    start_device "$dir" --script "$dir/script.txt"
+    map_port 5 "$dir"
+    local args
+    mapfile -t args < <(winboard_engine first cecp2 COM5 "$dir")
+    (cd "$dir" && exec "$wine" "$SORVANITE_WINDOWS_GUI/winboard.exe" "${winboard_options[@]}" -cp "${args[@]}" \
+        -tc 5 -inc 0 >"$dir/winboard.out" 2>&1) &
+    local wb=$!
+    pids+=($wb)
+    local window
+    window=$(find_window "$name" 'Sorvanite chess device$')
+    wait_records "$dir" '^<== pong' 1 "engine set-ups"
+    move_pause=0.5 play_clicked_game "$dir" white winboard_click "$window" "${person_white_moves[@]}"
+    import -window "$window" "$out/$name-mate.png"
+    xdotool windowfocus --sync "$window" key ctrl+n            # New Game
+    wait_records "$dir" '^==> new' 2 "new games"
+    click_move "$dir" winboard_click "$window" white e2e4
+    wait_device_moves "$dir" 6
+    xdotool windowfocus --sync "$window" key ctrl+x            # Retract Move
+    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+    local popup
+    popup=$(find_window "$name" '^Error$')
+    import -window "$popup" "$out/$name-takeback.png"
+    wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
+    xdotool windowfocus --sync "$popup" key Return
+    xdotool windowfocus --sync "$window" key ctrl+n            # New Game
+    wait_records "$dir" '^==> new' 3 "new games"
+    click_move "$dir" winboard_click "$window" white d2d4
+    wait_device_moves "$dir" 7
+    xdotool windowfocus --sync "$window" key alt+f sleep 0.5 key q   # File > Quit
+    for _ in $(seq 300); do kill -0 "$wb" 2>/dev/null || break; sleep 0.1; done
+    tail -c 30 "$dir/zormlog.txt" | grep -a -q $'==> quit\r\nSession ends\r\n$' \
+        || fail "$name: WinBoard's Quit did not end the run in order: $(tail -c 120 "$dir/zormlog.txt")"
+    kill "$device_pid"
+    echo "$name: a game to mate, a take-back refused with the game resigned, and the next game played"
+}
+
+if playing winboard; then
+    if [ -z "${SORVANITE_WINDOWS_GUI:-}" ] || [ ! -f "${SORVANITE_WINDOWS_GUI:-}/winboard.exe" ]; then
+        echo "xboard_games: SORVANITE_WINDOWS_GUI names no folder with winboard.exe; the WinBoard games are not played" \
+            "(build them with shared/windows-gui/build.sh DIR, then set SORVANITE_WINDOWS_GUI=DIR)"
+    elif [ -z "${SORVANITE_WINDOWS_CECP2:-}" ] || ! installed wine wine wineserver; then
+        echo "xboard_games: no Windows programs to play; the WinBoard games are not played (cmake --workflow --preset windows)"
+    else
+        wine=/usr/lib/wine/wine64
+        [ -x "$wine" ] || wine=$(command -v wine)
+        export WINEPREFIX=$out/wineprefix WINEDEBUG=-all
+        # mountmgr.sys off: it would point COM ports back at the host's.
+        export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;mountmgr.sys=d"
+        wineboot -i >/dev/null 2>&1 </dev/null
+        wineserver -w
+        rm -f "$WINEPREFIX"/dosdevices/com*
+        # The engine lines and colours: each program as White and as Black.
+        for row in "bridge cecp2" "cecp2 uci" "uci bridge"; do
+            read -r white black <<<"$row"
+            echo "== WinBoard: $white.exe (device, White) against $black.exe (device, Black)"
+            game "winboard-$white-$black" winboard_match "winboard-$white-$black" "$white" "$black"
+        done
+        echo "== WinBoard: a person against sorvanite-cecp2.exe: a take-back, then a game to mate"
+        game winboard-person winboard_person
+        wineserver -k >/dev/null 2>&1 || true
+    fi
 fi
 
 echo
