@@ -2,11 +2,15 @@
 // against a raw socat relay, CPU while waiting, start-up time and memory, and
 // how fast it records and ignores front-end lines. Prints a table; checks
 // nothing.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -118,17 +122,17 @@ double micros(Clock::duration d) { return std::chrono::duration<double, std::mic
 // One relay per exchange: the front end sends `frontLine`, the device must
 // see `deviceCommand`, answers `answer`, and the front end must see a line
 // ending in `frontReply`.
-Latency measureRelay(const Child& relay, Pty& pty, int exchanges, std::string_view frontLine,
+Latency measureRelay(const Child& relay, int device, int exchanges, std::string_view frontLine,
                      std::string_view deviceCommand, std::string_view answer, std::string_view frontReply) {
     Latency result;
     for (int i = 0; i < exchanges; ++i) {
         std::string atDevice, atFrontEnd;
         auto sent = Clock::now();
         writeAll(relay.in, frontLine);
-        if (!readUntil(pty.master, atDevice, deviceCommand)) die("no command at the device");
+        if (!readUntil(device, atDevice, deviceCommand)) die("no command at the device");
         result.toDevice.push_back(micros(Clock::now() - sent));
         auto answered = Clock::now();
-        writeAll(pty.master, answer);
+        writeAll(device, answer);
         if (!readUntil(relay.out, atFrontEnd, frontReply)) die("no reply at the front end");
         result.toFrontEnd.push_back(micros(Clock::now() - answered));
     }
@@ -198,7 +202,7 @@ int main(int argc, char** argv) {
     Child bridge = spawn({SORVANITE_BENCH_BRIDGE}, dir.string());
     std::string greeting;
     if (!readUntil(bridge.out, greeting, "Sorvanite\n")) die("no greeting");
-    Latency ours = measureRelay(bridge, pty, exchanges, "e2e4\n", "MOVE e2e4\r", "e7e5\r", "e7e5\n");
+    Latency ours = measureRelay(bridge, pty.master, exchanges, "e2e4\n", "MOVE e2e4\r", "e7e5\r", "e7e5\n");
 
     // CPU while the bridge waits for the front end, then for the device.
     double before = cpuSeconds(bridge.pid);
@@ -217,7 +221,7 @@ int main(int argc, char** argv) {
     if (system("command -v socat >/dev/null 2>&1") == 0) {
         Child relay = spawn({"socat", "-", pty.path + ",raw,echo=0"}, dir.string());
         usleep(200000);
-        socat = measureRelay(relay, pty, exchanges, "MOVE e2e4\r", "MOVE e2e4\r", "e7e5\r", "e7e5\r");
+        socat = measureRelay(relay, pty.master, exchanges, "MOVE e2e4\r", "MOVE e2e4\r", "e7e5\r", "e7e5\r");
         kill(relay.pid, SIGTERM);
         finish(relay);
     }
@@ -239,6 +243,45 @@ int main(int argc, char** argv) {
     if (!socat) std::printf("  (socat not installed: no comparison)\n");
 
     std::printf("\nCPU while waiting 2 s: for the front end %.3f s, for the device %.3f s\n", idleFrontEnd, idleDevice);
+
+    // The device on another machine: the same exchanges through socket://,
+    // next to socat over the same TCP path.
+    if (system("command -v socat >/dev/null 2>&1") == 0) {
+        int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) || listen(listener, 1) ||
+            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length))
+            die("listen");
+        std::string where = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        auto overTcp = [&](const std::vector<std::string>& argv, std::string_view line, std::string_view reply) {
+            Child relay = spawn(argv, dir.string());
+            int device = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (device < 0) die("accept");
+            int on = 1;
+            setsockopt(device, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            Latency latency = measureRelay(relay, device, exchanges, line, "MOVE e2e4\r", "e7e5\r", reply);
+            close(relay.in);
+            close(device);
+            kill(relay.pid, SIGTERM);
+            finish(relay);
+            return latency;
+        };
+        Latency network = overTcp({SORVANITE_BENCH_BRIDGE, "--port", "socket://" + where}, "e2e4\n", "e7e5\n");
+        Latency socatTcp = overTcp({"socat", "-", "TCP:" + where + ",nodelay"}, "MOVE e2e4\r", "e7e5\r");
+        close(listener);
+        std::printf("\nthrough socket:// (TCP on the loopback), %d exchanges  median us   p99 us   vs socat\n", exchanges);
+        auto tcpRow = [](const char* what, const std::vector<double>& times, const std::vector<double>& socatTimes) {
+            std::printf("  %-34s %9.1f %8.1f   %6.2fx\n", what, percentile(times, 0.5), percentile(times, 0.99),
+                        percentile(times, 0.5) / percentile(socatTimes, 0.5));
+            std::printf("  %-34s %9.1f %8.1f\n", "  socat, same path", percentile(socatTimes, 0.5),
+                        percentile(socatTimes, 0.99));
+        };
+        tcpRow("front end -> device (MOVE e2e4\\r)", network.toDevice, socatTcp.toDevice);
+        tcpRow("device -> front end (e7e5\\r)", network.toFrontEnd, socatTcp.toFrontEnd);
+    }
 
     // Start-up: exec to greeting, and peak memory.
     std::vector<double> startTimes, peakKiB;

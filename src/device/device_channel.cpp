@@ -19,6 +19,7 @@ constexpr std::size_t kUnaskedLimit = 64 * 1024;
 void DeviceChannel::sendToDevice(const char* command) {
     // A late answer to an abandoned command, or the LF after a CR LF
     // device's CR: recorded, as every byte from the device is, and dropped.
+    for (const std::string& note : port_.takeNotes()) transcript_.record({"--- ", note, "\r\n"});
     std::string unasked;
     port_.takeWaitingBytes(unasked, kUnaskedLimit);
     if (!unasked.empty()) transcript_.record({" <-- ", unasked, "\n"});

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sorvanite {
 
@@ -36,6 +37,9 @@ public:
     virtual std::string describeLine() const { return {}; }
     // Whether what we wrote is still held back by the device's XOFF.
     virtual bool outputHeld() const { return false; }
+    // What a port on another machine learnt of its line since last asked (a
+    // line setting its server refused), a line each, for the transcript.
+    virtual std::vector<std::string> takeNotes() { return {}; }
 };
 
 // The error code, and exit status, of a path that names no serial port (a
@@ -56,9 +60,9 @@ PortOpenResult openSerialPort(const char* path);
 // Whether `errorCode` says that another program holds the port.
 bool isPortHeldError(int errorCode);
 
-// Why an open failed with `errorCode`, in words for a person, such as "it
-// does not exist".
-std::string describeOpenError(int errorCode);
+// Why opening `path` failed with `errorCode`, in words for a person, such
+// as "it does not exist".
+std::string describeOpenError(const char* path, int errorCode);
 
 // The exit status that reports a failed open with `errorCode`; never 0.
 int exitStatusForOpenError(int errorCode);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "device/network_port.h"
 #include "device/port.h"
 #include "device/termination.h"
 #include "device/uucp_lock.h"
@@ -169,6 +170,7 @@ void applyLineSettings(int fd) {
 }  // namespace
 
 PortOpenResult openSerialPort(const char* path) {
+    if (isNetworkPortName(path)) return openNetworkPort(path);
     // A terminal program that claimed the port with a lock file has it, even
     // though it may not keep others out by any other means.
     if (uucpLockHolder(path) != 0) return {nullptr, EBUSY};
@@ -209,7 +211,9 @@ bool isPortHeldError(int errorCode) { return errorCode == EBUSY; }
 // EIO: what reading a line that hung up gives.
 int exitStatusForDeviceGone() { return EIO; }
 
-std::string describeOpenError(int errorCode) {
+std::string describeOpenError(const char* path, int errorCode) {
+    if (std::string words = describeNetworkOpenError(errorCode); isNetworkPortName(path) && !words.empty())
+        return words;
     switch (errorCode) {
         case ENOENT: return "it does not exist (is the device plugged in?)";
         case EACCES:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "device/network_port.h"
 #include "device/port.h"
 #include "device/termination.h"
 
@@ -120,6 +121,7 @@ static std::string deviceName(const char* path) {
 }
 
 PortOpenResult openSerialPort(const char* path) {
+    if (isNetworkPortName(path)) return openNetworkPort(path);
     // A directory cannot be opened as a file, which Windows reports as
     // "access denied", the error of a port another program holds.
     DWORD attributes = GetFileAttributesA(path);
@@ -149,7 +151,9 @@ bool isPortHeldError(int errorCode) {
     return errorCode == ERROR_ACCESS_DENIED || errorCode == ERROR_SHARING_VIOLATION;
 }
 
-std::string describeOpenError(int errorCode) {
+std::string describeOpenError(const char* path, int errorCode) {
+    if (std::string words = describeNetworkOpenError(errorCode); isNetworkPortName(path) && !words.empty())
+        return words;
     switch (errorCode) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND: return "it does not exist (is the device plugged in?)";

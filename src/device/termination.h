@@ -25,7 +25,8 @@ void watchFrontEnd(int fd);
 // POSIX: waits until `fd` is ready for `events` (poll(2) flags) or reports
 // an error or hang-up, which the next read or write will tell. Once
 // termination has been requested it only looks, without waiting. Returns
-// false when the descriptor was not ready.
-bool waitUntilReady(int fd, short events);
+// false when the descriptor was not ready. With `timeoutMs` at 0 or more it
+// waits no longer than that.
+bool waitUntilReady(int fd, short events, int timeoutMs = -1);
 
 }  // namespace sorvanite

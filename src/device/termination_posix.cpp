@@ -70,15 +70,17 @@ void requestTermination() {
 
 void watchFrontEnd(int fd) { frontEndFd = fd; }
 
-bool waitUntilReady(int fd, short events) {
+bool waitUntilReady(int fd, short events, int timeoutMs) {
     static const timespec noWait{0, 0};
+    const timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000};
     for (;;) {
         // Asking for no events still reports POLLERR (a pipe whose reader has
         // gone) and POLLHUP (a socket or terminal whose other side closed).
         int watched = frontEndFd;
         pollfd entries[3] = {{fd, events, 0}, {wakeRead, POLLIN, 0}, {watched, 0, 0}};
         nfds_t count = watched >= 0 ? 3 : 2;
-        int ready = ::ppoll(entries, count, requested ? &noWait : nullptr, haveWaitMask ? &waitMask : nullptr);
+        const timespec* wait = requested ? &noWait : timeoutMs >= 0 ? &limit : nullptr;
+        int ready = ::ppoll(entries, count, wait, haveWaitMask ? &waitMask : nullptr);
         if (count == 3 && (entries[2].revents & (POLLERR | POLLHUP))) requestTermination();
         if (count == 3 && (entries[2].revents & POLLNVAL)) frontEndFd = -1;  // not a descriptor: nothing to watch
         if (entries[0].revents != 0) return true;

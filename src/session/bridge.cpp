@@ -50,7 +50,7 @@ int runOnStandardStreams(const char* portPath, SessionRunner session, int heldPo
         // and a GUI told of it ends the game it is playing.
         if (tellOpenFailure && !isPortHeldError(opened.errorCode)) {
             std::string line = std::string(tellOpenFailure) + "The chess device's port " + portPath +
-                               " cannot be opened: " + describeOpenError(opened.errorCode) +
+                               " cannot be opened: " + describeOpenError(portPath, opened.errorCode) +
                                ". For what to do, run: sorvanite-doctor --port " + portPath + "\n";
             writeStandardOutput(line.data(), line.size());
         }

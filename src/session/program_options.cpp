@@ -12,7 +12,8 @@ std::optional<int> readProgramOptions(int argc, char** argv, const ProgramInfo& 
         const char* option = argv[i];
         if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
             std::printf("usage: %s [--port PORT]\n%s\n"
-                        "  --port PORT  the chess device's serial port (built in: %s)\n"
+                        "  --port PORT  the chess device's serial port (built in: %s), or one on\n"
+                        "               another machine: rfc2217://HOST:PORT, socket://HOST:PORT\n"
                         "  --help       show this text\n"
                         "  --version    show the version\n"
                         "See %s(1).\n",

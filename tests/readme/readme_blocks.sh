@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs README.md's blocks as a user pastes them, from the top of the
-# repository: the block that builds from source, scripts/try, the XBoard block ten times in a
-# row, the block that puts sorvanite-cecp2 on PATH, and sorvanite-uci's. apt-get does nothing
+# repository: the package block, the block that builds from source,
+# scripts/try, the XBoard block ten times in a row, the block that puts
+# sorvanite-cecp2 on PATH, sorvanite-uci's, and ser2net's. apt-get does nothing
 # here (the packages are installed), and XBoard is replaced by a scripted
 # front end that plays a game through the engine command it is given.
 # usage: readme_blocks.sh REPOSITORY SCRATCH
@@ -97,6 +98,15 @@ echo "readme: UCI GUIs"
 text=$(block "UCI GUIs: sorvanite-uci")
 output=$(cd "$HOME" && eval "$text")
 [[ $output == *$'uciok\nbestmove '[a-h][1-8][a-h][1-8] ]] || fail "sorvanite-uci played no move: $output"
+if command -v ser2net >/dev/null; then
+    echo "readme: A device on another machine"
+    text=$(block "A device on another machine")
+    output=$(eval "$text")
+    [[ $output == *"answer:  OK\r"* ]] || fail "the doctor did not talk through ser2net: $output"
+    [[ $output == *$'uciok\nbestmove '[a-h][1-8][a-h][1-8]* ]] || fail "sorvanite-uci played no move through ser2net: $output"
+else
+    echo "readme: ser2net is not installed; the block for a device on another machine is not run"
+fi
 pkill -f "sorvanite-device --link $PWD/build/try/device-link"
 gone
 echo "readme: every block ran as written"

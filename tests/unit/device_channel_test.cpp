@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/device_channel.h"
+#include "device/rfc2217_client.h"
 #include "unit/fake_port.h"
 
 namespace sorvanite::testing {
@@ -127,6 +128,63 @@ TEST(DeviceChannel, AbsentTranscriptRecordsNothing) {
     channel.sendToDevice("MOVE e2e4\r");
     EXPECT_EQ(channel.receiveFromDevice(buffer).length, 5u);
     EXPECT_EQ(port.written(), "MOVE e2e4\r");
+}
+
+}  // namespace
+}  // namespace sorvanite::testing
+
+namespace sorvanite::testing {
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string text;
+    for (int value : values) text += static_cast<char>(value);
+    return text;
+}
+
+// A server as ser2net answers on a pseudo-terminal: it takes the option and
+// the settings but leaves DTR and RTS unanswered, and reports hardware flow
+// control inbound.
+TEST(Rfc2217, SettingsAreAskedAndWhatTheServerDidIsNoted) {
+    Rfc2217Client client;
+    EXPECT_EQ(client.opening(), bytes({255, 251, 0, 255, 253, 0, 255, 251, 3, 255, 253, 3, 255, 251, 44}));
+    std::string data, reply;
+    client.take(bytes({255, 251, 1, 255, 253, 0, 255, 253, 44, 255, 253, 3}), data, reply);
+    EXPECT_TRUE(client.optionAnswered());
+    EXPECT_EQ(reply.substr(0, 3), bytes({255, 254, 1})) << "ECHO refused";
+    EXPECT_NE(reply.find(bytes({255, 250, 44, 1, 0, 0, 0x25, 0x80, 255, 240})), std::string::npos) << "9600 bit/s";
+    EXPECT_NE(reply.find(bytes({255, 250, 44, 5, 9, 255, 240})), std::string::npos) << "DTR off";
+    EXPECT_NE(reply.find(bytes({255, 250, 44, 5, 12, 255, 240})), std::string::npos) << "RTS off";
+    reply.clear();
+    for (auto [which, value] : std::initializer_list<std::pair<int, int>>{{102, 8}, {103, 1}, {104, 1}, {105, 2}, {105, 16}})
+        client.take(bytes({255, 250, 44, which, value, 255, 240}), data, reply);
+    client.take(bytes({255, 250, 44, 101, 0, 0, 0x25}), data, reply);  // split across two reads
+    client.take(bytes({0x80, 255, 240}), data, reply);
+    EXPECT_FALSE(client.settled());
+    client.giveUpWaiting();
+    EXPECT_EQ(client.takeNotes(), (std::vector<std::string>{"flow control in: asked XON/XOFF, the server set hardware",
+                                                            "DTR: the server did not answer",
+                                                            "RTS: the server did not answer"}));
+    EXPECT_TRUE(data.empty());
+    EXPECT_TRUE(reply.empty()) << "nothing answered twice";
+    EXPECT_NE(client.settingsInWords().find("speed 9600 bit/s"), std::string::npos) << client.settingsInWords();
+}
+
+TEST(Rfc2217, OnlyTheDevicesBytesReachTheAnswer) {
+    Rfc2217Client client;
+    client.opening();
+    std::string data, reply;
+    // 0xFF from the device, a NOP, an unknown option asked for, and a
+    // subnegotiation of another option, with the answer around them.
+    client.take("e7" + bytes({255, 255, 255, 241, 255, 253, 24, 255}), data, reply);
+    client.take(bytes({250, 24, 1, 255, 240}) + "e5\r", data, reply);
+    EXPECT_EQ(data, "e7\xff" "e5\r");
+    EXPECT_EQ(reply, bytes({255, 252, 24})) << "terminal type refused";
+    EXPECT_EQ(Rfc2217Client::escape("a\xff" "b"), "a\xff\xff" "b");
+    // A server that will not speak RFC 2217: said once, and play goes on.
+    client.take(bytes({255, 254, 44}), data, reply);
+    EXPECT_TRUE(client.settled());
+    EXPECT_EQ(client.takeNotes().size(), 1u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/device_channel.h"
+#include "device/network_port.h"
 #include "device/port.h"
 #include "diagnosis.h"
 #include "session/program_options.h"
@@ -18,7 +19,8 @@ const char* const kUsage =
     "usage: sorvanite-doctor [--port PORT] [--talk] [--transcript DIR]\n"
     "Opens the port sorvanite uses, exactly as the bridge does, and says whether\n"
     "it is usable and, if not, why and what to do.\n"
-    "  --port PORT       check PORT instead of the one built in (%s)\n"
+    "  --port PORT       check PORT instead of the one built in (%s); a device on\n"
+    "                    another machine as rfc2217://HOST:PORT or socket://HOST:PORT\n"
     "  --talk            also send the device \"NEW 120 12 b\" and show its answer\n"
     "                    (this starts a game on the device)\n"
     "  --transcript DIR  also read the last run in DIR/zormlog.txt\n"
@@ -119,6 +121,7 @@ int run(int argc, char** argv) {
         std::printf("open:       ok\n");
         std::string line = opened.port->describeLine();
         if (!line.empty()) std::printf("line:       %s\n", line.c_str());
+        for (const std::string& note : opened.port->takeNotes()) std::printf("server:     %s\n", note.c_str());
         if (!talkToDevice || talk(*opened.port)) {
             std::printf("verdict:    the port is usable\n");
             printEngineCommands(path, portGiven);
@@ -130,7 +133,13 @@ int run(int argc, char** argv) {
         status = exitStatusForOpenError(opened.errorCode);
         std::printf("open:       failed: %s (error %d; the bridge ends with status %d)\n",
                     errorText(opened.errorCode).c_str(), opened.errorCode, status);
-        std::fputs(explainOpenFailure(path, opened.errorCode).c_str(), stdout);
+        if (isNetworkPortName(path))
+            std::printf("cause: %s.\n"
+                        "fix:   check that ser2net (or your network-to-serial adapter) serves that host and port,\n"
+                        "       and that no other client has the device: a server serves one at a time.\n",
+                        describeOpenError(path, opened.errorCode).c_str());
+        else
+            std::fputs(explainOpenFailure(path, opened.errorCode).c_str(), stdout);
         std::printf("verdict:    the bridge cannot use the port\n");
     }
     opened.port.reset();
