@@ -92,9 +92,9 @@ protected:
         // The README's configuration, on the test's device.
         std::ofstream(dir() / "ser2net.yaml")
             << "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217Port_
-            << "\n  connector: serialdev," << device.portPath() << ",9600n81,local\n"
+            << "\n  connector: serialdev," << device.portPath() << ",9600n81,local\n  options:\n    mdns: false\n"
             << "connection: &raw\n  accepter: tcp,127.0.0.1," << rawPort_ << "\n  connector: serialdev,"
-            << device.portPath() << ",9600n81,local\n";
+            << device.portPath() << ",9600n81,local\n  options:\n    mdns: false\n";
         startServer();
     }
     void TearDown() override {
