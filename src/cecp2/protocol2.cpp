@@ -159,6 +159,7 @@ void Protocol2::resetGame() {
     moves_.clear();
     sideToMove_ = Side::White;
     gameOver_ = false;
+    resigned_ = false;
     deviceStarted_ = false;
     deviceSeen_ = 0;
     outOfStep_ = false;
@@ -177,7 +178,14 @@ void Protocol2::userMove(const std::string& move, std::string_view line) {
     // Not a move, or one the device cannot make: the GUI takes it back, and
     // neither the core nor the device ever sees it.
     if (isUnderPromotion(move)) {
+        // Many GUIs show nothing of "Illegal move" and wait for ever with the
+        // device's clock running: the reason in words, and in a game under
+        // way the device gives it up.
         tell("Illegal move (the device promotes only to a queen): " + move);
+        bool resigning = !gameOver_ && deviceStarted_;
+        tell(std::string("tellusererror The chess device promotes only to a queen.") +
+             (resigning ? " It resigns this game; start a new game to play on." : ""));
+        if (resigning) resign();
         return;
     }
     if (!isMove(move)) {
@@ -200,6 +208,12 @@ void Protocol2::userMove(const std::string& move, std::string_view line) {
 }
 
 void Protocol2::think(std::string_view line) {
+    // Asked to move once the device has resigned (Knights asks on): said
+    // again, rather than leave the GUI waiting.
+    if (gameOver_ && resigned_) {
+        tell("resign");
+        return;
+    }
     if (gameOver_) return;
     if (outOfStep_) {
         // Asked to move in a game it cannot follow: rather than leave the GUI
@@ -318,6 +332,7 @@ void Protocol2::refuseLimit(bool& refusedBefore, const Divergence& why, std::str
 void Protocol2::resign() {
     tell("resign");
     gameOver_ = true;
+    resigned_ = true;
 }
 
 }  // namespace sorvanite::cecp2

@@ -63,6 +63,7 @@ private:
     Side sideToMove_ = Side::White;
     std::optional<Side> engineSide_ = Side::Black;  // none in force mode
     bool gameOver_ = false;
+    bool resigned_ = false;  // over by the device's resignation
 
     // The device's game, which follows the first deviceSeen_ moves of the
     // GUI's. Out of step once the GUI went where the device cannot follow.

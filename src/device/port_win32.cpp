@@ -71,8 +71,13 @@ public:
         text += settings.fOutX ? "; XON/XOFF out" : "; no XON/XOFF out";
         text += settings.fInX ? ", in" : ", not in";
         text += settings.fOutxCtsFlow ? "; CTS flow" : "; no CTS flow";
-        text += settings.fDtrControl == DTR_CONTROL_DISABLE ? "; DTR off" : "; DTR on or handshake";
-        text += settings.fRtsControl == RTS_CONTROL_DISABLE ? ", RTS off" : ", RTS on or handshake";
+        // The bridge holds both off. A driver that cannot tell (Wine on a
+        // pseudo-terminal) may report otherwise: said beside it, not instead.
+        text += "; DTR off, RTS off (as the bridge sets them)";
+        if (settings.fDtrControl != DTR_CONTROL_DISABLE || settings.fRtsControl != RTS_CONTROL_DISABLE)
+            text += std::string("; the driver reports DTR ") +
+                    (settings.fDtrControl == DTR_CONTROL_DISABLE ? "off" : "on or handshake") + ", RTS " +
+                    (settings.fRtsControl == RTS_CONTROL_DISABLE ? "off" : "on or handshake");
         return text;
     }
 

@@ -2,22 +2,37 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "session/user_config.h"
 
 namespace sorvanite {
 
 const char* programVersion() { return SORVANITE_VERSION; }
 
 std::optional<int> readProgramOptions(int argc, char** argv, const ProgramInfo& program, const char*& port) {
+    // Without --port, the user's own default comes before the built-in one:
+    // GUIs such as PyChess start an engine without arguments.
+    static std::string configured;
+    const char* builtIn = port;
+    std::string whereFrom = "built in";
+    if (UserConfig config = readUserConfig(); config.port) {
+        configured = *config.port;
+        port = configured.c_str();
+        whereFrom = "from " + userConfigPath();
+    }
     for (int i = 1; i < argc; ++i) {
         const char* option = argv[i];
         if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
             std::printf("usage: %s [--port PORT]\n%s\n"
-                        "  --port PORT  the chess device's serial port (built in: %s), or one on\n"
-                        "               another machine: rfc2217://HOST:PORT, socket://HOST:PORT\n"
+                        "  --port PORT  the chess device's serial port, or one on another machine:\n"
+                        "               rfc2217://HOST:PORT, socket://HOST:PORT\n"
+                        "               without it: %s (%s; built in: %s;\n"
+                        "               sorvanite-doctor --port PORT --save sets your own)\n"
                         "  --help       show this text\n"
                         "  --version    show the version\n"
                         "See %s(1).\n",
-                        program.name, program.description, port, program.name);
+                        program.name, program.description, port, whereFrom.c_str(), builtIn, program.name);
             return 0;
         }
         if (std::strcmp(option, "--version") == 0) {

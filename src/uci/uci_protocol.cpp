@@ -205,7 +205,11 @@ void Protocol::go(std::string_view arguments) {
         startDevice(false, levelFor(arguments, false), *first);
         return;
     }
-    if (started_ && gui.board.whiteToMove != deviceWhite_) {
+    // The side to move is worth telling only in the device's own game (ChessX
+    // asks in every position of it); any other position it cannot reach.
+    bool inItsGame = deviceJustMoved || (gui.fromStart && gui.moves.size() <= history_.size() &&
+                                         std::equal(gui.moves.begin(), gui.moves.end(), history_.begin()));
+    if (started_ && inItsGame && gui.board.whiteToMove != deviceWhite_) {
         refuse("The chess device plays " + sideName(deviceWhite_) + " in its game, and here it is " +
                sideName(gui.board.whiteToMove) + " to move");
         return;

@@ -61,6 +61,8 @@ void ScratchDirTest::SetUp() {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     std::filesystem::remove(portLinkPath(dir_));
+    // The programs read the user's own default port: never the tester's.
+    ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
 }
 
 void BridgeTest::SetUp() {

@@ -139,6 +139,28 @@ TEST_F(BridgeTest, EveryProgramTakesItsPortHelpAndVersionOnTheCommandLine) {
     EXPECT_EQ(device.readAvailable(100ms), "");
 }
 
+// GUIs that start an engine without arguments get the port the doctor saved.
+TEST_F(BridgeTest, ThePortTheDoctorSavedIsEveryProgramsDefault) {
+    if (underWine()) GTEST_SKIP() << "the Wine prefix keeps its own APPDATA";
+    std::filesystem::remove(portLinkPath(dir()));  // the built-in port is gone
+    std::filesystem::path config = dir() / "config" / "sorvanite" / "config";
+    auto refused = startDoctor({"--port", "no-such-port", "--save"});
+    EXPECT_EQ(refused->finish().code, 2);
+    EXPECT_NE(refused->output().find("not saved:  the port must be usable first"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(config));
+    auto doctor = startDoctor({"--port", device.portPath(), "--save"});
+    EXPECT_EQ(doctor->finish().code, 0) << doctor->output();
+    EXPECT_NE(doctor->output().find("saved:      port=" + device.portPath()), std::string::npos) << doctor->output();
+    EXPECT_EQ(readFile(config), "port=" + device.portPath() + "\n");
+    RunResult run = this->run("e2e4\nquit\n", {{"e7e5\r"}});  // no arguments
+    EXPECT_EQ(run.output, "Sorvanite\n1. ... e7e5\n");
+    auto help = startUci(nullptr, {"--help"});
+    help->finish();
+    EXPECT_NE(help->output().find("without it: " + device.portPath() + " (from " + config.string()), std::string::npos)
+        << help->output();
+    EXPECT_EQ(start(nullptr, {"--port", "no-such-port"})->finish("quit\n").code, 2) << "--port still wins";
+}
+
 TEST_F(BridgeTest, PortIsSetTo9600RawWithSoftwareFlowControl) {
     auto bridge = start();
     ASSERT_TRUE(bridge->waitForOutput("Sorvanite\n"));

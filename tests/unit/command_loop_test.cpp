@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "session/user_config.h"
 #include "unit/session_harness.h"
 
 namespace sorvanite::testing {
@@ -96,6 +97,22 @@ TEST(CommandLoop, IgnoredLinesOnlyReachTheTranscript) {
     loop.run("xboard\nrating 2000 1800\nname Someone\nO-O\nforce\nh9h1\n\n");
     EXPECT_EQ(loop.output, "Sorvanite\n");
     EXPECT_TRUE(loop.port.written().empty());
+}
+
+}  // namespace
+}  // namespace sorvanite::testing
+
+namespace sorvanite::testing {
+namespace {
+
+TEST(UserConfig, ThePortLineIsReadAndReplacedAndEverythingElseKept) {
+    EXPECT_EQ(parseUserConfig("# mine\n  port = /dev/ttyUSB0 \r\n").port, "/dev/ttyUSB0");
+    EXPECT_EQ(parseUserConfig("port=COM3\nport=COM4\n").port, "COM4") << "the last one counts";
+    for (const char* none : {"", "# port=COM3\n", "port=\n", "ports=COM3\n", "port COM3\n"})
+        EXPECT_FALSE(parseUserConfig(none).port) << none;
+    EXPECT_EQ(withPort("# mine\nport=COM3\nother=1\n", "rfc2217://pi:7217"),
+              "# mine\nother=1\nport=rfc2217://pi:7217\n");
+    EXPECT_EQ(withPort("", "COM4"), "port=COM4\n");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cecp2/protocol2.h"
 #include "unit/fake_core.h"
 #include "unit/fake_port.h"
@@ -76,9 +78,17 @@ TEST(Protocol2, InputThatIsNoMoveIsAnsweredAsSuch) {
         std::string_view move = line.starts_with("usermove ") ? line.substr(9) : line;
         EXPECT_EQ(gui.send({line}), Lines{"Illegal move: " + std::string(move)}) << line;
     }
-    EXPECT_EQ(gui.send({"usermove e7e8n"}), Lines{"Illegal move (the device promotes only to a queen): e7e8n"});
-    EXPECT_EQ(gui.send({"e7e8R"}), Lines{"Illegal move (the device promotes only to a queen): e7e8R"});
+    // The reason in words too: PyChess and Knights show nothing of "Illegal
+    // move"; in a game under way the device gives it up, so no clock runs on.
+    const std::string queenOnly = "tellusererror The chess device promotes only to a queen.";
+    EXPECT_EQ(gui.send({"usermove e7e8n"}), (Lines{"Illegal move (the device promotes only to a queen): e7e8n", queenOnly}));
+    EXPECT_EQ(gui.send({"e7e8R"}), (Lines{"Illegal move (the device promotes only to a queen): e7e8R", queenOnly}));
     EXPECT_TRUE(gui.core.lines.empty());
+    gui.replies({{"1. ... e7e5"}});
+    gui.send({"usermove e2e4"});
+    EXPECT_EQ(gui.send({"usermove g7g8b"}),
+              (Lines{"Illegal move (the device promotes only to a queen): g7g8b",
+                     queenOnly + " It resigns this game; start a new game to play on.", "resign"}));
 }
 
 TEST(Protocol2, EditModeTakesOnlyEditLines) {
@@ -196,7 +206,10 @@ TEST(Protocol2, TakeBacksPastTheDevicesMoveResignTheGame) {
         EXPECT_EQ(out[1], "tellusererror The chess device cannot take moves back. It resigns this game; start a new "
                           "game to play on.");
         EXPECT_EQ(out[2], "resign");
-        EXPECT_TRUE(gui.send({"usermove d2d4", "go"}).empty()) << "the game is over";
+        // Knights shows none of that and asks on: each time the answer again.
+        Lines asked = gui.send({"usermove d2d4", "go"});
+        EXPECT_TRUE(!asked.empty() && std::all_of(asked.begin(), asked.end(), [](auto& line) { return line == "resign"; }))
+            << "the game is over, and the go is answered";
         EXPECT_EQ(gui.send({"new", "usermove e2e4"}), Lines{"move c7c5"}) << "the next game starts afresh";
         EXPECT_EQ(gui.core.lines, (Lines{"new", "level", "e2e4", "new", "level", "e2e4"}));
     }

@@ -118,6 +118,7 @@ TEST(UciProtocol, SearchesTheDeviceCannotMakeAreRefusedWithoutAskingIt) {
     };
     refused({"position startpos moves e2e4 c7c5", "go movetime 3000"}, "plays Black in its game, and here it is White");
     refused({"position startpos moves e2e4 c7c5 g1f3 d7d6 d2d4", "go"}, "cannot reach this position");
+    refused({"position fen 4k3/8/8/8/8/8/8/4K2R w K - 0 1", "go"}, "cannot reach this position");  // not its game
     refused({"position startpos moves e2e4 c7c5 g1f3", "go infinite"}, "does not analyse");
     refused({"position fen 8/8/8/8", "go"}, "FEN could not be read");
     refused({"position startpos moves e2e4 c7c5 e2e4", "go"}, "e2e4 cannot be made");

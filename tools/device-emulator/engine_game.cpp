@@ -115,6 +115,9 @@ std::string EngineGame::bestMove() {
     std::istringstream last(lines->back());
     std::string word, move;
     last >> word >> move;
+    // The device it stands for promotes only to a queen, as the bridge tells
+    // GUIs; the queen's promotion on the same squares is as legal.
+    if (move.size() == 5) move[4] = 'q';
     return move == "(none)" ? std::string() : move;
 }
 

@@ -9,6 +9,7 @@
 #include "device/port.h"
 #include "diagnosis.h"
 #include "session/program_options.h"
+#include "session/user_config.h"
 #include "transcript/transcript.h"
 #include "transcript_reading.h"
 
@@ -16,13 +17,16 @@ namespace sorvanite::doctor {
 namespace {
 
 const char* const kUsage =
-    "usage: sorvanite-doctor [--port PORT] [--talk] [--transcript DIR]\n"
+    "usage: sorvanite-doctor [--port PORT] [--talk] [--save] [--transcript DIR]\n"
     "Opens the port sorvanite uses, exactly as the bridge does, and says whether\n"
     "it is usable and, if not, why and what to do.\n"
     "  --port PORT       check PORT instead of the one built in (%s); a device on\n"
     "                    another machine as rfc2217://HOST:PORT or socket://HOST:PORT\n"
     "  --talk            also send the device \"NEW 120 12 b\" and show its answer\n"
     "                    (this starts a game on the device)\n"
+    "  --save            once the port checks out, make it your own default: every\n"
+    "                    program then uses it without --port (your config file:\n"
+    "                    %s)\n"
     "  --transcript DIR  also read the last run in DIR/zormlog.txt\n"
     "  --help, --version\n"
     "Exit status 0 when the port is usable; 1 when it opens but the device gave\n"
@@ -91,17 +95,22 @@ int run(int argc, char** argv) {
     const char* transcriptDir = nullptr;
     const char* path = SORVANITE_PORT_PATH;
     bool portGiven = false;
+    bool save = false;
+    UserConfig config = readUserConfig();
+    if (config.port) path = config.port->c_str();
     for (int i = 1; i < argc; ++i) {
         bool hasValue = i + 1 < argc && argv[i + 1][0] != '\0';
         if (std::strcmp(argv[i], "--talk") == 0) {
             talkToDevice = true;
+        } else if (std::strcmp(argv[i], "--save") == 0) {
+            save = true;
         } else if (std::strcmp(argv[i], "--transcript") == 0 && hasValue) {
             transcriptDir = argv[++i];
         } else if (std::strcmp(argv[i], "--port") == 0 && hasValue) {
             path = argv[++i];
             portGiven = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::printf(kUsage, SORVANITE_PORT_PATH);
+            std::printf(kUsage, SORVANITE_PORT_PATH, userConfigPath().c_str());
             return 0;
         } else if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("sorvanite-doctor %s\n", programVersion());
@@ -113,7 +122,10 @@ int run(int argc, char** argv) {
         }
     }
 
-    std::printf("port:       %s (%s)\n", path, portGiven ? "given with --port" : "built into this sorvanite");
+    std::string whereFrom = portGiven     ? "given with --port"
+                            : config.port ? "from " + userConfigPath()
+                                          : "built into this sorvanite";
+    std::printf("port:       %s (%s)\n", path, whereFrom.c_str());
     std::printf("transcript: %s, in the directory the bridge runs in\n", kTranscriptName);
     PortOpenResult opened = openSerialPort(path);
     int status = 0;
@@ -124,9 +136,18 @@ int run(int argc, char** argv) {
         for (const std::string& note : opened.port->takeNotes()) std::printf("server:     %s\n", note.c_str());
         if (!talkToDevice || talk(*opened.port)) {
             std::printf("verdict:    the port is usable\n");
+            std::string error;
+            if (save && saveUserPort(path, error)) {
+                std::printf("saved:      port=%s in %s: every program uses it without --port\n", path,
+                            userConfigPath().c_str());
+                portGiven = false;
+            } else if (save) {
+                std::printf("not saved:  %s\n", error.c_str());
+            }
             printEngineCommands(path, portGiven);
         } else {
             std::printf("verdict:    the port opens, but the device gave no answer to NEW 120 12 b\n");
+            if (save) std::printf("not saved:  the device must answer first\n");
             status = kNoAnswerStatus;
         }
     } else {
@@ -141,6 +162,7 @@ int run(int argc, char** argv) {
         else
             std::fputs(explainOpenFailure(path, opened.errorCode).c_str(), stdout);
         std::printf("verdict:    the bridge cannot use the port\n");
+        if (save) std::printf("not saved:  the port must be usable first\n");
     }
     opened.port.reset();
     if (transcriptDir) readTranscriptIn(transcriptDir);
