@@ -25,12 +25,14 @@ std::string_view rest(std::string_view line) {
 
 // The number after `name` among a "go" line's tokens, in milliseconds or
 // moves; none when absent or not a number. Figures past any real clock, and
-// negative ones (a GUI's clock that has run out), saturate.
+// negative ones (a GUI's clock that has run out), saturate. Given twice, the
+// last counts: gnome-chess always sends "wtime 30000 btime 30000", then the
+// figures its engines.conf adds.
 std::optional<long long> goValue(const std::vector<std::string_view>& words, std::string_view name) {
     constexpr long long kLargest = 1'000'000'000'000LL;  // over 30 years in milliseconds
-    for (std::size_t i = 0; i + 1 < words.size(); ++i) {
-        if (words[i] != name) continue;
-        std::string_view text = words[i + 1];
+    for (std::size_t next = words.size(); next-- > 1;) {
+        if (words[next - 1] != name) continue;
+        std::string_view text = words[next];
         long long value = 0;
         auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (end != text.data() + text.size() || (error != std::errc() && error != std::errc::result_out_of_range))

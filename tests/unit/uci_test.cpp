@@ -82,6 +82,9 @@ TEST(UciClock, GoFiguresBecomeTheLevelOfTheDevicesSide) {
     EXPECT_EQ(uci::levelFor("wtime 600000 btime 600000 movestogo 40", false), "level 40 10:00 0");
     EXPECT_EQ(uci::levelFor("movetime 2500", true), "level 40 2:00 0");  // 3 s a move
     EXPECT_EQ(uci::levelFor("movetime 100 wtime 60000", true), "level 40 0:40 0");
+    // gnome-chess's own figures, then those its engines.conf adds.
+    EXPECT_EQ(uci::levelFor("wtime 30000 btime 30000 wtime 300000 btime 300000 winc 5000 binc 5000", true),
+              "level 0 5:00 5");
     // Figures no clock reaches, or past any number, saturate.
     EXPECT_EQ(uci::levelFor("movetime 9223372036854775000", true), "level 40 57600:00 0");
     EXPECT_EQ(uci::levelFor("movetime 99999999999999999999999", true), "level 40 57600:00 0");
