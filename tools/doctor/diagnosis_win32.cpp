@@ -1,8 +1,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "device/port.h"
@@ -11,16 +15,51 @@
 namespace sorvanite::doctor {
 namespace {
 
-// The COM ports Windows knows of now: each name asked for by itself, since
-// the whole list of DOS device names leaves out ports some drivers (and
-// Wine's mapped ports) add.
+// The COM ports Windows knows of now: its DOS device names, the serial
+// ports its drivers list in the registry (USB adapters among them) and,
+// under Wine, the COM links of the prefix's dosdevices folder, where Wine
+// maps them (none of them opened).
 std::string serialPortsHere() {
-    std::string list;
-    for (int number = 1; number <= 256; ++number) {
-        std::string name = "COM" + std::to_string(number);
-        char target[1024];
-        if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) list += "  " + name + "\n";
+    std::set<int> numbers;
+    auto take = [&numbers](const char* name) {
+        if (_strnicmp(name, "COM", 3) == 0 && std::isdigit(static_cast<unsigned char>(name[3])))
+            numbers.insert(std::atoi(name + 3));
+    };
+    std::string names(1 << 16, '\0');
+    DWORD length = QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size()));
+    for (const char* name = names.data(); length > 0 && *name; name += std::strlen(name) + 1) take(name);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (DWORD index = 0;; ++index) {
+            char valueName[256], value[256];
+            DWORD nameLength = sizeof valueName, valueLength = sizeof value, type = 0;
+            if (RegEnumValueA(key, index, valueName, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(value),
+                              &valueLength) != ERROR_SUCCESS)
+                break;
+            if (type == REG_SZ && valueLength > 0) {
+                value[std::min<DWORD>(valueLength, sizeof value - 1)] = '\0';
+                take(value);
+            }
+        }
+        RegCloseKey(key);
     }
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (ntdll && GetProcAddress(ntdll, "wine_get_version")) {
+        // The prefix's Unix path, through Wine's drive Z:, which is "/".
+        const char* prefix = std::getenv("WINEPREFIX");
+        const char* home = std::getenv("HOME");
+        std::string folder = prefix ? prefix : home ? std::string(home) + "/.wine" : "";
+        for (char& c : folder)
+            if (c == '/') c = '\\';
+        // Listed, not looked up: Wine takes COM1 to COM9 for devices in any folder.
+        WIN32_FIND_DATAA entry;
+        HANDLE found = folder.empty() ? INVALID_HANDLE_VALUE
+                                      : FindFirstFileA(("Z:" + folder + "\\dosdevices\\com*").c_str(), &entry);
+        for (bool more = found != INVALID_HANDLE_VALUE; more; more = FindNextFileA(found, &entry)) take(entry.cFileName);
+        if (found != INVALID_HANDLE_VALUE) FindClose(found);
+    }
+    std::string list;
+    for (int number : numbers) list += "  COM" + std::to_string(number) + "\n";
     return list.empty() ? "  none found: is the device or its USB adapter plugged in?\n" : list;
 }
 
