@@ -125,6 +125,13 @@ TEST_F(DoctorTest, PortHeldByABridgeNamesIt) {
     }
     // A stopped holder (PyChess stops its engine) is named as stopped.
     bridge->signal(SIGSTOP);
+    auto stopped = [&bridge] {
+        std::ifstream stat("/proc/" + std::to_string(bridge->pid()) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        return line.find(") T ") != std::string::npos;
+    };
+    for (int i = 0; i < 500 && !stopped(); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(diagnose().code, 16);
     EXPECT_TRUE(contains(report, " (sorvanite-e2e), stopped: it keeps the port until continued; kill -CONT " +
                                      std::to_string(bridge->pid())))

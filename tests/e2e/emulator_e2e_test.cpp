@@ -192,6 +192,21 @@ TEST_F(EmulatorTest, ScriptedRawBytes) {
     EXPECT_NE(transcript().find("==> g1f3\r\n <-- \n\n --> MOVE g1f3\r\n"), std::string::npos);
 }
 
+// Whether the terminal's exclusive flag is cleared within a second: the
+// emulator releases a dead client's lock once it has seen that no process
+// has the terminal open any more.
+bool lockReleasedWithinASecond(const std::filesystem::path& link) {
+    for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(10ms)) {
+        int terminal = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (terminal < 0) continue;  // an ordinary user is still kept out
+        int exclusive = 1;
+        bool ioctlWorked = ::ioctl(terminal, TIOCGEXCL, &exclusive) == 0;
+        ::close(terminal);
+        if (ioctlWorked && exclusive == 0) return true;
+    }
+    return false;
+}
+
 TEST_F(EmulatorTest, AKilledRunDoesNotLockAnOrdinaryUserOut) {
     if (underWine()) GTEST_SKIP() << "POSIX users";
     // Front ends such as eboard kill their engine after every game. The
@@ -207,6 +222,7 @@ TEST_F(EmulatorTest, AKilledRunDoesNotLockAnOrdinaryUserOut) {
         ASSERT_TRUE(killed->waitForOutput(cecp2 ? "move e7e5\n" : "1. ... e7e5\n")) << killed->output();
         killed->signal(SIGKILL);
         EXPECT_FALSE(killed->finish().exited);
+        ASSERT_TRUE(lockReleasedWithinASecond(portLinkPath(dir())));
         auto next = start(asOrdinaryUser);
         ExitStatus status = next->finish("d2d4\nquit\n");
         EXPECT_EQ(status.code, 0) << (cecp2 ? "after sorvanite-cecp2" : "after sorvanite");

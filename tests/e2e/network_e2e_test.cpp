@@ -109,8 +109,21 @@ protected:
             dir().string());
         for (int i = 0; i < 200 && !(listening(rfc2217Port_) && listening(rawPort_)); ++i)
             std::this_thread::sleep_for(25ms);
-        // Our looks opened the device behind it: let ser2net close it again.
-        std::this_thread::sleep_for(200ms);
+        // Our looks opened the device behind it: ser2net closes it again.
+        serverLetGoOfTheDevice();
+    }
+
+    // Whether ser2net has closed the device within 5 s.
+    bool serverLetGoOfTheDevice() const {
+        std::filesystem::path fds = "/proc/" + std::to_string(server_->pid()) + "/fd";
+        for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(10ms)) {
+            bool holding = false;
+            std::error_code error;
+            for (const auto& fd : std::filesystem::directory_iterator(fds, error))
+                holding = holding || std::filesystem::read_symlink(fd.path(), error) == device.portPath();
+            if (!holding) return true;
+        }
+        return false;
     }
 
     std::string url(bool rfc2217) const {
@@ -153,8 +166,9 @@ TEST_F(NetworkTest, WholeGamesFromEveryFrontDoorByRfc2217AndPlainTcp) {
             if (rfc2217) {
                 EXPECT_NE(transcript().find("--- DTR: "), std::string::npos) << transcript();
             }
-            // ser2net lets go of the device once the client has gone.
-            std::this_thread::sleep_for(300ms);
+            // ser2net serves one client at a time: the next waits until it has
+            // let go of the device.
+            EXPECT_TRUE(serverLetGoOfTheDevice()) << where;
         }
     }
 }

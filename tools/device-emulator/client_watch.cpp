@@ -6,8 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include "device/terminal_holders.h"
 
 namespace sorvanite::emulator {
 
@@ -42,24 +41,10 @@ void ClientWatch::watch() {
     }
 }
 
-// Looks through /proc/PID/fd: for our own user's processes, or all of them
-// as root. Our own descriptors (the keeper) do not count.
+// Our own descriptors (the keeper) do not count.
 bool ClientWatch::anotherProcessHasItOpen() const {
     struct stat terminal {};
-    if (::fstat(keeper_, &terminal) != 0) return false;
-    std::error_code error;
-    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-        long pid = std::atol(process.path().filename().c_str());
-        if (pid <= 0 || pid == ::getpid()) continue;
-        std::error_code fdError;
-        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
-            struct stat target {};
-            if (::stat(fd.path().c_str(), &target) == 0 && S_ISCHR(target.st_mode) &&
-                target.st_rdev == terminal.st_rdev)
-                return true;
-        }
-    }
-    return false;
+    return ::fstat(keeper_, &terminal) == 0 && !processesHolding(terminal.st_rdev).empty();
 }
 
 }  // namespace sorvanite::emulator

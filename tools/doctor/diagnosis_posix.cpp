@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "device/port.h"
+#include "device/terminal_holders.h"
 #include "device/termination.h"
 #include "device/uucp_lock.h"
 #include "diagnosis.h"
@@ -126,17 +127,8 @@ std::set<long> holdersOf(const struct stat& port) {
             makedev(major, minor) == port.st_dev)
             pids.insert(pid);
     }
-    std::error_code error;
-    for (const auto& process : std::filesystem::directory_iterator("/proc", error)) {
-        long pid = std::atol(process.path().filename().c_str());
-        if (pid <= 0 || pid == ::getpid()) continue;
-        std::error_code fdError;
-        for (const auto& fd : std::filesystem::directory_iterator(process.path() / "fd", fdError)) {
-            struct stat target {};
-            if (::stat(fd.path().c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == port.st_rdev)
-                pids.insert(pid);
-        }
-    }
+    std::set<long> holding = processesHolding(port.st_rdev);
+    pids.insert(holding.begin(), holding.end());
     return pids;
 }
 
