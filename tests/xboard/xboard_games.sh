@@ -781,9 +781,17 @@ wait_resigned() {
         || fail "$2: the person was not told why"
 }
 
-xboard_takeback() {
-local dir=$out/xboard-takeback
-start_gui_device "$dir" "$takeback_script"
+# xboard_refusal NAME SCRIPT REASON MOVE... LAST: against sorvanite-cecp2
+# (device, Black), the person's MOVEs, each answered, then LAST (a move to
+# type, or a key such as ctrl+x) that the device cannot follow: the person
+# must be told REASON, the device must resign that game (XBoard shows the
+# reason in a popup, photographed, and ends the game), and the next game
+# must play.
+xboard_refusal() {
+local name=$1 script=$2 reason=$3; shift 3
+local moves=("${@:1:$#-1}") last=${*: -1}
+local dir=$out/$name
+start_gui_device "$dir" "$script"
 (cd "$dir" && exec env --default-signal=INT xboard -fcp "$cecp2" -fd "$dir" -saveSettingsOnExit false \
     -startupMessage "" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" >"$dir/xboard.out" 2>&1) &
 xb=$!
@@ -792,23 +800,31 @@ board_window >/dev/null
 # XBoard takes moves once it has set its engine up; a busy machine may lose
 # the keys typed before.
 wait_records "$dir" '^<== pong' 1 "engine set-ups"
-typed_move "$dir" e2e4; wait_device_moves "$dir" 1
-xdotool windowfocus --sync "$(board_window)" key ctrl+x     # Retract Move
-wait_resigned "$dir" xboard-takeback
-# XBoard shows the reason in a popup and ends the game, telling the engine so.
-popup=$(find_window xboard-takeback '^Error$')
-import -window "$popup" "$out/xboard-takeback-message.png"
+local answered=0 move
+for move in "${moves[@]}"; do
+    typed_move "$dir" "$move"
+    answered=$((answered + 1))
+    wait_device_moves "$dir" "$answered"
+done
+case $last in
+ctrl+*) xdotool windowfocus --sync "$(board_window)" key "$last" ;;
+*) type_move "$last" ;;
+esac
+wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+popup=$(find_window "$name" '^Error$')
+import -window "$popup" "$out/$name-message.png"
 wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
 dismiss_popups
 xdotool windowfocus --sync "$(board_window)" key ctrl+n      # New Game
 wait_records "$dir" '^<== pong' 3 "engine set-ups"  # the end of the first game, then the new one
-typed_move "$dir" d2d4; wait_device_moves "$dir" 2
-typed_move "$dir" c2c4; wait_device_moves "$dir" 3
-import -window "$(board_window)" "$out/xboard-takeback-next-game.png"
+typed_move "$dir" d2d4; wait_device_moves "$dir" $((answered + 1))
+typed_move "$dir" c2c4; wait_device_moves "$dir" $((answered + 2))
+import -window "$(board_window)" "$out/$name-next-game.png"
 stop_xboard "$xb"
 kill "$device_pid"
 ended_in_order "$dir"
-echo "xboard-takeback: refused, resigned, and the next game played"
+echo "$name: refused with the reason, resigned, and the next game played"
 }
 
 gnome_chess_takeback() {
@@ -844,7 +860,19 @@ echo "$name: refused, resigned, and the next game played"
 
 if playing takeback; then
 echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-game xboard-takeback xboard_takeback
+# The refusals as rows: name, the device's script, the reason the person is
+# told, the moves before, and the one refused.
+game xboard-takeback xboard_refusal xboard-takeback "$takeback_script" "The chess device cannot take moves back"     e2e4 ctrl+x
+echo "== XBoard: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
+game xboard-underpromotion xboard_refusal xboard-underpromotion 'OK
+h7h6
+h6h5
+h5h4
+h4h3
+OK
+c7c5
+d7d6
+'     "The chess device promotes only to a queen" a2a4 a4a5 a5a6 a6b7 b7a8n
 if installed gnome-chess gnome-chess dbus-run-session; then
     echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
     game gnome-chess-takeback gnome_chess_takeback
