@@ -8,6 +8,28 @@
 namespace sorvanite {
 namespace {
 
+// Held while one record is written; released as the writer ends, even when
+// it is killed. Without the lock (a file system that has none) the record
+// is written all the same.
+class RecordLock {
+public:
+    explicit RecordLock(HANDLE handle) : handle_(handle) {
+        place_.Offset = 0xFFFFFFFEu;
+        place_.OffsetHigh = 0x7FFFFFFFu;
+        held_ = LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &place_) != 0;
+    }
+    ~RecordLock() {
+        if (held_) UnlockFileEx(handle_, 0, 1, 0, &place_);
+    }
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+
+private:
+    HANDLE handle_;
+    OVERLAPPED place_{};
+    bool held_ = false;
+};
+
 class Win32LogFile final : public LogFile {
 public:
     Win32LogFile(HANDLE handle, std::string name) : handle_(handle), name_(std::move(name)) {}
@@ -20,6 +42,11 @@ public:
         for (std::string_view piece : pieces) record_.append(piece);
         // A write cut short (a full disk) is taken back, so the file never
         // holds half a record.
+        // Append-only access appends each write whole on Windows, but Wine
+        // finds the end and then writes, so two programs appending at once
+        // can land on the same place. A lock on one byte far past any record
+        // takes turns among our writers; readers never touch that byte.
+        RecordLock turn(handle_);
         std::string_view rest = record_;
         while (!rest.empty()) {
             DWORD written = 0;
