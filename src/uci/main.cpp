@@ -182,9 +182,11 @@ int runUci(std::istream& input, std::ostream& output, Port& port, Transcript& tr
         uci::Protocol protocol(core);
         std::string line;
         while (!protocol.quitRequested() && gui.next(line)) {
-            // Once the run is asked to end, lines are not acted on.
+            // Once the run is asked to end, lines are not acted on; a search
+            // still queued gets its one answer all the same.
             if (terminationRequested()) {
                 if (commandOf(line) == Command::Quit) break;
+                if (commandOf(line) == Command::Go) gui.send({"bestmove 0000"});
                 continue;
             }
             gui.send(protocol.handle(line));

@@ -77,13 +77,16 @@ TEST_F(UciTest, QuitWhileTheDeviceThinksEndsTheRunAtOnce) {
     ASSERT_EQ(device.readCommand(), "NEW 300 2 b\r");
     device.send("OK\r");
     ASSERT_EQ(device.readCommand(), "MOVE e2e4\r");
+    // A second search waits behind the first: it too gets its one answer.
+    engine->send("go movetime 1000\n");
+    ASSERT_TRUE(waitForRecord("==> go movetime 1000\r\n"));
     auto asked = std::chrono::steady_clock::now();
     ExitStatus status = engine->finish("quit\n");
     EXPECT_EQ(status.code, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
     std::string records = transcript();
     EXPECT_LT(records.find("==> quit\r\n"), records.find(" <-- (err: ")) << "an interrupted wait, no answer";
-    EXPECT_TRUE(records.ends_with("\n<== bestmove 0000\r\nSession ends\r\n")) << records;
+    EXPECT_TRUE(records.ends_with("\n<== bestmove 0000\r\n<== bestmove 0000\r\nSession ends\r\n")) << records;
 }
 
 // Scid's serious game: a FEN for every move, "isready" between moves, no
