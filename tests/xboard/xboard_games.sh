@@ -774,12 +774,6 @@ fi
 # is told why, the device resigns the game, and the next game plays as usual.
 takeback_script='OK\ne7e5\nOK\nc7c5\nd7d6\n'
 
-# wait_resigned DIR NAME: the refusal and the resignation reached the GUI.
-wait_resigned() {
-    wait_records "$1" '^<== resign'$'\r' 1 "resignations"
-    grep -a -q '^<== tellusererror The chess device cannot take moves back' "$1/zormlog.txt" \
-        || fail "$2: the person was not told why"
-}
 
 # xboard_refusal NAME SCRIPT REASON MOVE... LAST: against sorvanite-cecp2
 # (device, Black), the person's MOVEs, each answered, then LAST (a move to
@@ -827,29 +821,45 @@ ended_in_order "$dir"
 echo "$name: refused with the reason, resigned, and the next game played"
 }
 
-gnome_chess_takeback() {
-local name=gnome-chess-takeback
-local dir=$out/$name
-start_gnome_chess "$name" white "$takeback_script"
+# gnome_chess_refusal NAME SCRIPT REASON MOVE... LAST: as xboard_refusal, in
+# gnome-chess, which shows no engine messages: the game must end ("White
+# Wins", Black has resigned). LAST is a key (ctrl+z, Undo) or a promotion,
+# its piece chosen in gnome-chess's popover.
+gnome_chess_refusal() {
+local name=$1 script=$2 reason=$3; shift 3
+local moves=("${@:1:$#-1}") last=${*: -1}
+local dir=$out/$name answered=0 move
+start_gnome_chess "$name" white "$script"
+for move in "${moves[@]}"; do
+    wait_title "$window" "White to Move"
+    click_move "$dir" click_square "$window" white "$move"
+    answered=$((answered + 1))
+    wait_device_moves "$dir" "$answered"
+done
 wait_title "$window" "White to Move"
-click_move "$dir" click_square "$window" white e2e4
-wait_device_moves "$dir" 1
-wait_title "$window" "White to Move"
-xdotool windowfocus --sync "$window" key ctrl+z            # Undo
-wait_resigned "$dir" "$name"
-# gnome-chess shows no engine messages: it ends the game, "Black has resigned".
+case $last in
+ctrl+*) xdotool windowfocus --sync "$window" key "$last" ;;
+*)  click_square "$window" white "${last:0:2}"
+    click_square "$window" white "${last:2:2}"
+    # The popover: Queen, Knight, Rook, Bishop from its left.
+    local piece=$(( $(expr index qnrb "${last:4:1}") - 1 ))
+    xdotool mousemove --window "$window" $((55 + piece * 100)) 65 click 1
+    wait_records "$dir" "^==> $last"$'\r' 1 "promotions" ;;
+esac
+wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
 wait_title "$window" "White Wins"
 import -window "$window" "$out/$name-resigned.png"
 xdotool windowfocus --sync "$window" key ctrl+n             # New Game: its dialog's Start
 newgame=$(find_window "$name" '^New Game$')
 sleep 0.5
 xdotool mousemove --window "$newgame" 352 28 click 1
-wait_title "$window" "White to Move"
-click_move "$dir" click_square "$window" white d2d4
-wait_device_moves "$dir" 2
-wait_title "$window" "White to Move"
-click_move "$dir" click_square "$window" white c2c4
-wait_device_moves "$dir" 3
+for move in d2d4 c2c4; do
+    wait_title "$window" "White to Move"
+    click_move "$dir" click_square "$window" white "$move"
+    answered=$((answered + 1))
+    wait_device_moves "$dir" "$answered"
+done
 # Past the 30 s after which gnome-chess calls a silent engine confused.
 sleep 35
 wait_title "$window" "White to Move"
@@ -858,24 +868,24 @@ stop_gnome_chess "$name"
 echo "$name: refused, resigned, and the next game played"
 }
 
+# Refusals in XBoard and gnome-chess, as rows: name, the device's script,
+# the reason the person is told, the moves before, and the one refused.
+underpromotion_script='OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\nd7d6\n'
+underpromotion_moves=(a2a4 a4a5 a5a6 a6b7)
 if playing takeback; then
 echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-# The refusals as rows: name, the device's script, the reason the person is
-# told, the moves before, and the one refused.
-game xboard-takeback xboard_refusal xboard-takeback "$takeback_script" "The chess device cannot take moves back"     e2e4 ctrl+x
+game xboard-takeback xboard_refusal xboard-takeback "$takeback_script" \
+    "The chess device cannot take moves back" e2e4 ctrl+x
 echo "== XBoard: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
-game xboard-underpromotion xboard_refusal xboard-underpromotion 'OK
-h7h6
-h6h5
-h5h4
-h4h3
-OK
-c7c5
-d7d6
-'     "The chess device promotes only to a queen" a2a4 a4a5 a5a6 a6b7 b7a8n
+game xboard-underpromotion xboard_refusal xboard-underpromotion "$underpromotion_script" \
+    "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
 if installed gnome-chess gnome-chess dbus-run-session; then
     echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-    game gnome-chess-takeback gnome_chess_takeback
+    game gnome-chess-takeback gnome_chess_refusal gnome-chess-takeback "$takeback_script" \
+        "The chess device cannot take moves back" e2e4 ctrl+z
+    echo "== gnome-chess: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
+    game gnome-chess-underpromotion gnome_chess_refusal gnome-chess-underpromotion "$underpromotion_script" \
+        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
 fi
 fi
 
