@@ -11,8 +11,11 @@
 #      Knights (two games in one Knights) and Tagua, a whole game with the
 #      device as Black and one with the device as White in each, moves
 #      clicked on the GUI's board. A GUI that is not installed is left out.
-#   19. and 20. a take-back against sorvanite-cecp2 in XBoard and in
-#      gnome-chess: the device resigns that game, and the next game plays.
+#   Refusals (group takeback), as rows: a take-back and a promotion to a
+#      knight in XBoard, gnome-chess, PyChess and Knights (sorvanite-cecp2),
+#      and in XBoard through polyglot and gnome-chess over UCI
+#      (sorvanite-uci): each must end the way that GUI can show it, and the
+#      next game must play.
 #   21. to 26. sorvanite-uci: in XBoard through polyglot against fairymax, and
 #      in Scid's serious game and gnome-chess against a person, the device as
 #      White and as Black in each, to a result.
@@ -186,9 +189,9 @@ type_move() {
 }
 
 # typed_move DIR MOVE: type_move, made sure of: typed again once if the move
-# did not reach the engine.
+# did not reach the engine (as a move, or at the end of a UCI position).
 typed_move() {
-    local pattern="^==> (usermove )?$2"$'\r' before
+    local pattern="^==> (usermove |position .* )?$2"$'\r' before
     before=$(records "$1" "$pattern")
     type_move "$2"
     for _ in $(seq 30); do [ "$(records "$1" "$pattern")" -gt "$before" ] && return; sleep 0.1; done
@@ -512,9 +515,10 @@ if playing gnome-chess && installed gnome-chess gnome-chess dbus-run-session; th
 # PyChess, with sorvanite-cecp2 added to its engines and its book moves off
 # (it would play them for the engine itself and then set the position up,
 # which the device cannot follow).
-# pychess_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
-pychess_game() {
-    local name=$1 colour=$2 script=$3; shift 3
+# start_pychess_game NAME COLOUR SCRIPT: PyChess, set up as a person would,
+# playing COLOUR against the device in $out/NAME; sets $window.
+start_pychess_game() {
+    local name=$1 colour=$2 script=$3
     local dir=$out/$name home=$out/$name/home
     start_gui_device "$dir" "$script"
     mkdir -p "$home/.config/pychess"
@@ -543,7 +547,6 @@ with open(folder + "/config", "w") as out:
     config.write(out)
 PY
     start_pychess "$dir" "$home"
-    local window
     window=$(find_window "$name" '^Welcome - PyChess$')
     sleep 2
     if [ "$colour" = black ]; then
@@ -563,6 +566,13 @@ PY
         done
     done
     [ -n "$started" ] || fail "$name: PyChess did not start the game"
+}
+
+# pychess_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+pychess_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name
+    start_pychess_game "$name" "$colour" "$script"
     play_clicked_game "$dir" "$colour" pychess_click "$window" "$@"
     import -window "$window" "$out/$name.png"
     stop_pychess
@@ -594,6 +604,50 @@ stop_pychess() {
 pychess_click() { click_board "$@" 65 160 39; }
 
 if playing pychess && installed pychess pychess dbus-run-session; then both_colours pychess_game PyChess; fi
+
+# pychess_refusal NAME SCRIPT REASON MOVE... LAST: as xboard_refusal, in
+# PyChess (device, Black). LAST is ctrl+z (Undo) or a promotion, its piece
+# chosen in PyChess's Promotion dialog. PyChess shows the reason in a
+# message ("The engine sorvanite-cecp2 reports an error") and ends the game
+# ("sorvanite-cecp2 resigned"), photographed. It then stops the engine,
+# which keeps the port: the next game is played as the README says, PyChess
+# quit, the engine continued, PyChess started again.
+pychess_refusal() {
+    local name=$1 script=$2 reason=$3; shift 3
+    local moves=("${@:1:$#-1}") last=${*: -1}
+    local dir=$out/$name answered=0 move
+    start_pychess_game "$name" white "$script"
+    for move in "${moves[@]}"; do
+        wait_device_moves "$dir" "$answered"; sleep 1
+        click_move "$dir" pychess_click "$window" white "$move"
+        answered=$((answered + 1))
+    done
+    wait_device_moves "$dir" "$answered"; sleep 1
+    case $last in
+    ctrl+*) xdotool windowfocus --sync "$window" key "$last" ;;
+    *)  pychess_click "$window" white "${last:0:2}"
+        pychess_click "$window" white "${last:2:2}"
+        # Queen, Rook, Bishop, Knight from the dialog's left.
+        local piece=$(( $(expr index qrbn "${last:4:1}") - 1 ))
+        xdotool mousemove --window "$(find_window "$name" '^Promotion$')" $((47 + piece * 89)) 64 click 1 ;;
+    esac
+    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    sleep 2
+    import -window "$window" "$out/$name-ended.png"
+    stop_pychess
+    pkill -CONT -f "$cecp2" 2>/dev/null || true
+    end_gui_run "$dir" "$name"
+    start_pychess_game "$name" white 'OK\nc7c5\n'
+    wait_device_moves "$dir" "$answered"; sleep 1
+    click_move "$dir" pychess_click "$window" white d2d4
+    wait_device_moves "$dir" $((answered + 1))
+    import -window "$window" "$out/$name-next-game.png"
+    stop_pychess
+    pkill -CONT -f "$cecp2" 2>/dev/null || true
+    end_gui_run "$dir" "$name"
+    echo "$name: refused with the reason, resigned, and the next game played"
+}
 
 # DreamChess, started with sorvanite-cecp2 as its engine; it gives no clock.
 # Its board is drawn in perspective: squares are clicked where they appear.
@@ -730,6 +784,64 @@ knights_games() {
     echo "knights: two whole games, $(device_moves "$dir") device moves"
 }
 
+# knights_refusal NAME SCRIPT REASON MOVE... LAST: as xboard_refusal, in
+# Knights (device, Black). LAST is one or more actions: undo (its toolbar's
+# Undo), a move to click, or a promotion, its piece chosen in Knights'
+# Promotion dialog. Knights reads neither the reason nor the resignation:
+# it shows the device thinking, photographed, until the person starts a new
+# game (New), which must play.
+knights_refusal() {
+    local name=$1 script=$2 reason=$3; shift 3
+    local moves=("${@:1:$#-1}") last=${*: -1}
+    local dir=$out/$name answered=0 move action
+    start_gui_device "$dir" "$script"
+    mkdir -p "$dir/home/.config"
+    printf '%s\n' '[Notification Messages]' 'askDiscard=false' '' '[Protocols]' \
+        "engineConfigurations=Sorvanite:$dir/engine.sh:xboard" player2Program=Sorvanite player2Protocol=XBoard \
+        color=White >"$dir/home/.config/knightsrc"
+    local window
+    start_kde_gui "$dir" knights
+    knights_new_game "$window"
+    for move in "${moves[@]}"; do
+        click_move "$dir" knights_square "$window" white "$move"
+        answered=$((answered + 1))
+        wait_device_moves "$dir" "$answered"; sleep 1
+    done
+    for action in $last; do
+        case $action in
+        undo) xdotool mousemove --window "$window" 179 38 click 1; sleep 1 ;;
+        ????) click_move "$dir" knights_square "$window" white "$action" ;;
+        *)  knights_square "$window" white "${action:0:2}"
+            knights_square "$window" white "${action:2:2}"
+            # The dialog's choices, Queen, Rook, Bishop, Knight from its
+            # left, then its Promote button.
+            local promotion piece=$(( $(expr index qrbn "${action:4:1}") - 1 ))
+            promotion=$(find_window "$name" '^Promotion')
+            xdotool mousemove --window "$promotion" $((40 + piece * 71)) 64 click 1 sleep 0.5 \
+                mousemove --window "$promotion" 204 114 click 1 ;;
+        esac
+    done
+    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    sleep 1
+    import -window "$window" "$out/$name-ended.png"
+    knights_new_game "$window"
+    wait_records "$dir" '^New session' 2 "engine runs"
+    click_move "$dir" knights_square "$window" white d2d4
+    wait_device_moves "$dir" $((answered + 1))
+    import -window "$window" "$out/$name-next-game.png"
+    pkill -x knights 2>/dev/null || true
+    end_gui_run "$dir" "$name"
+    echo "$name: refused, the device thinking until a new game, which played"
+}
+
+# knights_new_game WINDOW: New, then OK: a person (White) against Sorvanite,
+# as the settings say.
+knights_new_game() {
+    xdotool mousemove --window "$1" 26 38 click 1; sleep 2
+    xdotool mousemove 564 324 click 1; sleep 2
+}
+
 # knights_square WINDOW COLOUR SQUARE: 35-pixel squares from (374, 66).
 knights_square() { click_board "$@" 374 66 35; }
 
@@ -776,42 +888,59 @@ takeback_script='OK\ne7e5\nOK\nc7c5\nd7d6\n'
 
 
 # xboard_refusal NAME SCRIPT REASON MOVE... LAST: against sorvanite-cecp2
-# (device, Black), the person's MOVEs, each answered, then LAST (a move to
-# type, or a key such as ctrl+x) that the device cannot follow: the person
-# must be told REASON, the device must resign that game (XBoard shows the
-# reason in a popup, photographed, and ends the game), and the next game
-# must play.
+# (device, Black), the person's MOVEs, each answered, then LAST (one or more
+# actions, each a move to type or a key such as ctrl+x) that the device
+# cannot follow: the person must be told REASON, the device must resign that
+# game (XBoard shows the reason in a popup, photographed, and ends the game),
+# and the next game must play. With door=sorvanite-uci, through polyglot: the
+# reason goes as an info string, which polyglot shows as the engine's
+# thinking, and polyglot resigns the game for the engine's empty bestmove.
 xboard_refusal() {
 local name=$1 script=$2 reason=$3; shift 3
 local moves=("${@:1:$#-1}") last=${*: -1}
-local dir=$out/$name
+local dir=$out/$name engine=(-fcp "$cecp2") ready='^<== pong'
+if [ "${door:-}" = sorvanite-uci ]; then engine=(-fcp "$uci" -fUCI -engineOutputUp true); ready='^<== readyok'; fi
 start_gui_device "$dir" "$script"
-(cd "$dir" && exec env --default-signal=INT xboard -fcp "$cecp2" -fd "$dir" -saveSettingsOnExit false \
+(cd "$dir" && exec env --default-signal=INT xboard "${engine[@]}" -fd "$dir" -saveSettingsOnExit false \
     -startupMessage "" -testLegality false -tc 5 -inc 0 -sgf "$dir/game.pgn" >"$dir/xboard.out" 2>&1) &
 xb=$!
 pids+=($xb)
 board_window >/dev/null
 # XBoard takes moves once it has set its engine up; a busy machine may lose
 # the keys typed before.
-wait_records "$dir" '^<== pong' 1 "engine set-ups"
-local answered=0 move
+wait_records "$dir" "$ready" 1 "engine set-ups"
+local answered=0 move action
 for move in "${moves[@]}"; do
     typed_move "$dir" "$move"
     answered=$((answered + 1))
     wait_device_moves "$dir" "$answered"
 done
-case $last in
-ctrl+*) xdotool windowfocus --sync "$(board_window)" key "$last" ;;
-*) type_move "$last" ;;
-esac
-wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
-grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
-popup=$(find_window "$name" '^Error$')
-import -window "$popup" "$out/$name-message.png"
-wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
-dismiss_popups
-xdotool windowfocus --sync "$(board_window)" key ctrl+n      # New Game
-wait_records "$dir" '^<== pong' 3 "engine set-ups"  # the end of the first game, then the new one
+for action in $last; do
+    case $action in
+    ctrl+*) xdotool windowfocus --sync "$(board_window)" key "$action"; sleep 0.5 ;;
+    *) type_move "$action" ;;
+    esac
+done
+if [ "${door:-}" = sorvanite-uci ]; then
+    wait_records "$dir" '^<== bestmove 0000'$'\r' 1 "refusals"
+    grep -a -q "^<== info string $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    # XBoard saves each game as it ends: the refused one, resigned.
+    for _ in $(seq 600); do grep -q '{polyglot: resign (illegal engine move' "$dir/game.pgn" 2>/dev/null && break; sleep 0.1; done
+    grep -q '{polyglot: resign (illegal engine move' "$dir/game.pgn" || fail "$name: the refused game did not end"
+    import -window "$(board_window)" "$out/$name-ended.png"
+    import -window "$(find_window "$name" '^Engine Output$')" "$out/$name-reason.png"
+    xdotool windowfocus --sync "$(board_window)" key ctrl+n  # New Game
+    wait_records "$dir" '^==> ucinewgame' 2 "new games"
+else
+    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    popup=$(find_window "$name" '^Error$')
+    import -window "$popup" "$out/$name-message.png"
+    wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
+    dismiss_popups
+    xdotool windowfocus --sync "$(board_window)" key ctrl+n      # New Game
+    wait_records "$dir" "$ready" 3 "engine set-ups"  # the end of the first game, then the new one
+fi
 typed_move "$dir" d2d4; wait_device_moves "$dir" $((answered + 1))
 typed_move "$dir" c2c4; wait_device_moves "$dir" $((answered + 2))
 import -window "$(board_window)" "$out/$name-next-game.png"
@@ -823,12 +952,14 @@ echo "$name: refused with the reason, resigned, and the next game played"
 
 # gnome_chess_refusal NAME SCRIPT REASON MOVE... LAST: as xboard_refusal, in
 # gnome-chess, which shows no engine messages: the game must end ("White
-# Wins", Black has resigned). LAST is a key (ctrl+z, Undo) or a promotion,
-# its piece chosen in gnome-chess's popover.
+# Wins", Black has resigned). LAST is one or more actions: a key (ctrl+z,
+# Undo), a move to click, or a promotion, its piece chosen in gnome-chess's
+# popover. With door=sorvanite-uci, UCI has no resignation: gnome-chess ends
+# the game on the empty bestmove ("Oops!", the computer player is confused).
 gnome_chess_refusal() {
 local name=$1 script=$2 reason=$3; shift 3
 local moves=("${@:1:$#-1}") last=${*: -1}
-local dir=$out/$name answered=0 move
+local dir=$out/$name answered=0 move action
 start_gnome_chess "$name" white "$script"
 for move in "${moves[@]}"; do
     wait_title "$window" "White to Move"
@@ -836,20 +967,32 @@ for move in "${moves[@]}"; do
     answered=$((answered + 1))
     wait_device_moves "$dir" "$answered"
 done
-wait_title "$window" "White to Move"
-case $last in
-ctrl+*) xdotool windowfocus --sync "$window" key "$last" ;;
-*)  click_square "$window" white "${last:0:2}"
-    click_square "$window" white "${last:2:2}"
-    # The popover: Queen, Knight, Rook, Bishop from its left.
-    local piece=$(( $(expr index qnrb "${last:4:1}") - 1 ))
-    xdotool mousemove --window "$window" $((55 + piece * 100)) 65 click 1
-    wait_records "$dir" "^==> $last"$'\r' 1 "promotions" ;;
-esac
-wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
-grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
-wait_title "$window" "White Wins"
-import -window "$window" "$out/$name-resigned.png"
+for action in $last; do
+    wait_title "$window" "White to Move"
+    case $action in
+    ctrl+*) xdotool windowfocus --sync "$window" key "$action" ;;
+    ????) click_move "$dir" click_square "$window" white "$action" ;;
+    *)  click_square "$window" white "${action:0:2}"
+        click_square "$window" white "${action:2:2}"
+        # The popover: Queen, Knight, Rook, Bishop from its left.
+        local piece=$(( $(expr index qnrb "${action:4:1}") - 1 ))
+        xdotool mousemove --window "$window" $((55 + piece * 100)) 65 click 1
+        wait_records "$dir" "^==> (position .* )?$action"$'\r' 1 "promotions" ;;
+    esac
+done
+local ended="White Wins"
+if [ "${door:-}" = sorvanite-uci ]; then
+    wait_records "$dir" '^<== bestmove 0000'$'\r' 1 "refusals"
+    grep -a -q "^<== info string $reason" "$dir/zormlog.txt" || fail "$name: the reason was not given"
+    ended="Oops!"
+else
+    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
+    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+fi
+wait_title "$window" "$ended"
+import -window "$window" "$out/$name-ended.png"
+# Over UCI that end is gnome-chess's "confused"; the next game must have none.
+if [ "${door:-}" = sorvanite-uci ]; then : >"$dir/gnome-chess.out"; fi
 xdotool windowfocus --sync "$window" key ctrl+n             # New Game: its dialog's Start
 newgame=$(find_window "$name" '^New Game$')
 sleep 0.5
@@ -865,7 +1008,7 @@ sleep 35
 wait_title "$window" "White to Move"
 import -window "$window" "$out/$name-next-game.png"
 stop_gnome_chess "$name"
-echo "$name: refused, resigned, and the next game played"
+echo "$name: refused, the game ended, and the next game played"
 }
 
 # Refusals in XBoard and gnome-chess, as rows: name, the device's script,
@@ -879,12 +1022,46 @@ game xboard-takeback xboard_refusal xboard-takeback "$takeback_script" \
 echo "== XBoard: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
 game xboard-underpromotion xboard_refusal xboard-underpromotion "$underpromotion_script" \
     "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
+if installed polyglot polyglot; then
+    # Through polyglot a take-back reaches the device only as the position
+    # after the next move, which its game cannot reach.
+    echo "== XBoard through polyglot: a take-back against sorvanite-uci (device, Black), then the next game"
+    door=sorvanite-uci game xboard-polyglot-takeback xboard_refusal xboard-polyglot-takeback \
+        'OK\ne7e5\nb8c6\nOK\nc7c5\nd7d6\n' "The chess device's game cannot reach this position" e2e4 g1f3 "ctrl+x d2d4"
+    echo "== XBoard through polyglot: an under-promotion against sorvanite-uci (device, Black), then the next game"
+    door=sorvanite-uci game xboard-polyglot-underpromotion xboard_refusal xboard-polyglot-underpromotion \
+        "$underpromotion_script" "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
+fi
 if installed gnome-chess gnome-chess dbus-run-session; then
     echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
     game gnome-chess-takeback gnome_chess_refusal gnome-chess-takeback "$takeback_script" \
         "The chess device cannot take moves back" e2e4 ctrl+z
     echo "== gnome-chess: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
     game gnome-chess-underpromotion gnome_chess_refusal gnome-chess-underpromotion "$underpromotion_script" \
+        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
+    echo "== gnome-chess over UCI: a take-back against sorvanite-uci (device, Black), then the next game"
+    door=sorvanite-uci engine=$uci engine_protocol=uci game gnome-chess-uci-takeback gnome_chess_refusal \
+        gnome-chess-uci-takeback 'OK\ne7e5\nb8c6\nOK\nc7c5\nd7d6\n' "The chess device's game cannot reach this position" \
+        e2e4 g1f3 "ctrl+z d2d4"
+    echo "== gnome-chess over UCI: an under-promotion against sorvanite-uci (device, Black), then the next game"
+    door=sorvanite-uci engine=$uci engine_protocol=uci game gnome-chess-uci-underpromotion gnome_chess_refusal \
+        gnome-chess-uci-underpromotion "$underpromotion_script" "The chess device promotes only to a queen" \
+        "${underpromotion_moves[@]}" b7a8n
+fi
+if installed knights knights dbus-run-session; then
+    echo "== Knights: a take-back against sorvanite-cecp2 (device, Black), then the next game"
+    game knights-takeback knights_refusal knights-takeback 'OK\ne7e5\nOK\nc7c5\n' \
+        "The chess device cannot take moves back" e2e4 "undo d2d4"
+    echo "== Knights: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
+    game knights-underpromotion knights_refusal knights-underpromotion 'OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\n' \
+        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
+fi
+if installed pychess pychess dbus-run-session; then
+    echo "== PyChess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
+    game pychess-takeback pychess_refusal pychess-takeback 'OK\ne7e5\n' \
+        "The chess device cannot take moves back" e2e4 ctrl+z
+    echo "== PyChess: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
+    game pychess-underpromotion pychess_refusal pychess-underpromotion 'OK\nh7h6\nh6h5\nh5h4\nh4h3\n' \
         "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
 fi
 fi
