@@ -14,8 +14,8 @@
 #   Refusals (group takeback), as rows: a take-back and a promotion to a
 #      knight in XBoard, gnome-chess, PyChess and Knights (sorvanite-cecp2),
 #      and in XBoard through polyglot and gnome-chess over UCI
-#      (sorvanite-uci): each must end the way that GUI can show it, and the
-#      next game must play.
+#      (sorvanite-uci), and a knight promotion in Scid (group uci): each
+#      must end the way that GUI can show it, and the next game must play.
 #   21. to 26. sorvanite-uci: in XBoard through polyglot against fairymax, and
 #      in Scid's serious game and gnome-chess against a person, the device as
 #      White and as Black in each, to a result.
@@ -1085,9 +1085,10 @@ fi
 # (with them a click on a piece plays the analysis engine's move for it). Scid starts the first
 # engine of its list for its analysis window, which the device cannot be:
 # stockfish comes first.
-# scid_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
-scid_game() {
-    local name=$1 colour=$2 script=$3; shift 3
+# start_scid NAME COLOUR SCRIPT: Scid's serious game against the scripted
+# device in $out/NAME, the person playing COLOUR; sets $window and $scid.
+start_scid() {
+    local name=$1 colour=$2 script=$3
     local dir=$out/$name config=$out/$name/home/.scid4.7/config
     start_gui_device "$dir" "$script"
     mkdir -p "$config"
@@ -1097,17 +1098,28 @@ scid_game() {
     printf 'set ::sergame::chosenEngine 1\nset ::sergame::useBook 0\nset startup(tip) 0\nset suggestMoves 0\n' \
         >"$config/options.dat"
     (cd "$dir" && exec env HOME="$out/$name/home" scid >"$dir/scid.out" 2>&1) &
-    local scid=$!
+    scid=$!
     pids+=($scid)
-    local window
     window=$(find_window "$name" '^Scid - ')
     sleep 2
     # The engine plays the side at the top: to play Black, the person turns
-    # the board (".") first. Then Play > Serious game, and its Play button.
+    # the board (".") first.
     [ "$colour" = black ] && xdotool windowfocus --sync "$window" key period
+    scid_serious_game "$name"
+}
+
+# scid_serious_game NAME: Play > Serious game, and its Play button.
+scid_serious_game() {
     xdotool mousemove --window "$window" 300 15 click 1
-    xdotool mousemove --window "$(find_window "$name" '^#menu#play$')" 40 10 click 1
-    xdotool windowfocus --sync "$(find_window "$name" '^Game configuration$')" key Return
+    xdotool mousemove --window "$(find_window "$1" '^#menu#play$')" 40 10 click 1
+    xdotool windowfocus --sync "$(find_window "$1" '^Game configuration$')" key Return
+}
+
+# scid_game NAME COLOUR SCRIPT MOVE...   (COLOUR: the person's)
+scid_game() {
+    local name=$1 colour=$2 script=$3; shift 3
+    local dir=$out/$name window scid
+    start_scid "$name" "$colour" "$script"
     play_clicked_game "$dir" "$colour" scid_click "$window" "$@"
     sleep 1
     import -window "$window" "$out/$name.png"
@@ -1116,10 +1128,53 @@ scid_game() {
     echo "$name: a whole game, $(device_moves "$dir") device moves"
 }
 
+# scid_refusal NAME SCRIPT REASON MOVE... PROMOTION: Scid's serious game,
+# the device as Black, the person's MOVEs, then a PROMOTION to another piece
+# than a queen, chosen in Scid's piece chooser. Scid reads neither the
+# reason nor "bestmove 0000": it asks again each second, and the clocks run
+# on (photographed). The person stops the game (Stop, under the board) and
+# starts a new serious game, which must play.
+scid_refusal() {
+    local name=$1 script=$2 reason=$3; shift 3
+    local moves=("${@:1:$#-1}") last=${*: -1}
+    local dir=$out/$name window scid answered=0 move
+    start_scid "$name" white "$script"
+    for move in "${moves[@]}"; do
+        click_move "$dir" scid_click "$window" white "$move"
+        answered=$((answered + 1))
+        wait_device_moves "$dir" "$answered"; sleep 1
+    done
+    scid_click "$window" white "${last:0:2}"
+    scid_click "$window" white "${last:2:2}"
+    # Queen, Rook, Bishop, Knight from the chooser's left.
+    local piece=$(( $(expr index qrbn "${last:4:1}") - 1 ))
+    xdotool mousemove --window "$(find_window "$name" '^Scid$')" $((28 + piece * 56)) 28 click 1
+    wait_records "$dir" '^<== bestmove 0000'$'\r' 2 "refusals, asked again"
+    grep -a -q "^<== info string $reason" "$dir/zormlog.txt" || fail "$name: the reason was not given"
+    import -window "$window" "$out/$name-asking.png"
+    xdotool mousemove --window "$window" 157 485 click 1  # Stop
+    sleep 1
+    scid_serious_game "$name"
+    # Scid asks about the game on its board: Discard changes and continue.
+    find_window "$name" '^Scid: Save$' >/dev/null
+    xdotool mousemove 638 609 click 1
+    click_move "$dir" scid_click "$window" white d2d4
+    wait_device_moves "$dir" $((answered + 1))
+    import -window "$window" "$out/$name-next-game.png"
+    kill "$scid"
+    end_gui_run "$dir" "$name"
+    echo "$name: refused, asked again until stopped, and the next game played"
+}
+
 # scid_click WINDOW COLOUR SQUARE: 45-pixel squares from (19, 84).
 scid_click() { click_board "$@" 19 84 45; }
 
-if installed scid scid; then both_colours scid_game Scid; fi
+if installed scid scid; then
+    both_colours scid_game Scid
+    echo "== Scid: an under-promotion against sorvanite-uci (device, Black), then the next game"
+    game scid-underpromotion scid_refusal scid-underpromotion 'OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\n' \
+        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
+fi
 
 if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess-uci; fi
 unset door engine engine_protocol
