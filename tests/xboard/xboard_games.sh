@@ -14,8 +14,8 @@
 #   Refusals (group takeback), as rows: a take-back and a promotion to a
 #      knight in XBoard, gnome-chess, PyChess and Knights (sorvanite-cecp2),
 #      and in XBoard through polyglot and gnome-chess over UCI
-#      (sorvanite-uci), and a knight promotion in Scid (group uci): each
-#      must end the way that GUI can show it, and the next game must play.
+#      (sorvanite-uci), and a knight promotion in Scid: each must end the
+#      way that GUI can show it, and the next game must play.
 #   21. to 26. sorvanite-uci: in XBoard through polyglot against fairymax, and
 #      in Scid's serious game and gnome-chess against a person, the device as
 #      White and as Black in each, to a result.
@@ -751,22 +751,34 @@ start_kde_gui() {
     sleep 3
 }
 
-# Knights, two games in a row in one Knights: the device as Black, then, from
-# Knights' game-over popup, as White. Knights quits one engine and starts the
-# next between them. Its engine list and the new game's players are set in a
-# scratch knightsrc.
-knights_games() {
-    local dir=$out/knights
-    start_gui_device "$dir" "$device_black_script$device_white_script"
+# start_knights DIR SCRIPT: the scripted device, and Knights with it as its
+# engine, a person playing White; its engine list and the new game's players
+# are set in a scratch knightsrc. Sets $window.
+start_knights() {
+    local dir=$1
+    start_gui_device "$dir" "$2"
     mkdir -p "$dir/home/.config"
     printf '%s\n' '[Notification Messages]' 'askDiscard=false' '' '[Protocols]' \
         "engineConfigurations=Sorvanite:$dir/engine.sh:xboard" player2Program=Sorvanite player2Protocol=XBoard \
         color=White >"$dir/home/.config/knightsrc"
-    local window
     start_kde_gui "$dir" knights
-    # New, then OK: a person (White) against Sorvanite, as the settings say.
-    xdotool mousemove --window "$window" 26 38 click 1; sleep 2
-    xdotool mousemove 564 324 click 1
+}
+
+# knights_new_game WINDOW: New, then OK: a person (White) against Sorvanite,
+# as the settings say.
+knights_new_game() {
+    xdotool mousemove --window "$1" 26 38 click 1; sleep 2
+    xdotool mousemove 564 324 click 1; sleep 2
+}
+
+# Knights, two games in a row in one Knights: the device as Black, then, from
+# Knights' game-over popup, as White. Knights quits one engine and starts the
+# next between them.
+knights_games() {
+    local dir=$out/knights
+    local window
+    start_knights "$dir" "$device_black_script$device_white_script"
+    knights_new_game "$window"
     play_clicked_game "$dir" white knights_square "$window" "${person_white_moves[@]}"
     sleep 1
     # The game-over popup's New (its default button), then Black and OK in
@@ -794,13 +806,8 @@ knights_refusal() {
     local name=$1 script=$2 reason=$3; shift 3
     local moves=("${@:1:$#-1}") last=${*: -1}
     local dir=$out/$name answered=0 move action
-    start_gui_device "$dir" "$script"
-    mkdir -p "$dir/home/.config"
-    printf '%s\n' '[Notification Messages]' 'askDiscard=false' '' '[Protocols]' \
-        "engineConfigurations=Sorvanite:$dir/engine.sh:xboard" player2Program=Sorvanite player2Protocol=XBoard \
-        color=White >"$dir/home/.config/knightsrc"
     local window
-    start_kde_gui "$dir" knights
+    start_knights "$dir" "$script"
     knights_new_game "$window"
     for move in "${moves[@]}"; do
         click_move "$dir" knights_square "$window" white "$move"
@@ -833,13 +840,6 @@ knights_refusal() {
     pkill -x knights 2>/dev/null || true
     end_gui_run "$dir" "$name"
     echo "$name: refused, the device thinking until a new game, which played"
-}
-
-# knights_new_game WINDOW: New, then OK: a person (White) against Sorvanite,
-# as the settings say.
-knights_new_game() {
-    xdotool mousemove --window "$1" 26 38 click 1; sleep 2
-    xdotool mousemove 564 324 click 1; sleep 2
 }
 
 # knights_square WINDOW COLOUR SQUARE: 35-pixel squares from (374, 66).
@@ -881,10 +881,6 @@ if playing knights && installed knights knights dbus-run-session; then
     echo "== Knights: two games in a row against sorvanite-cecp2, the device as Black, then as White"
     game knights knights_games
 fi
-
-# Take-backs the device cannot follow, in XBoard and gnome-chess: the person
-# is told why, the device resigns the game, and the next game plays as usual.
-takeback_script='OK\ne7e5\nOK\nc7c5\nd7d6\n'
 
 
 # xboard_refusal NAME SCRIPT REASON MOVE... LAST: against sorvanite-cecp2
@@ -1011,75 +1007,6 @@ stop_gnome_chess "$name"
 echo "$name: refused, the game ended, and the next game played"
 }
 
-# Refusals in XBoard and gnome-chess, as rows: name, the device's script,
-# the reason the person is told, the moves before, and the one refused.
-underpromotion_script='OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\nd7d6\n'
-underpromotion_moves=(a2a4 a4a5 a5a6 a6b7)
-if playing takeback; then
-echo "== XBoard: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-game xboard-takeback xboard_refusal xboard-takeback "$takeback_script" \
-    "The chess device cannot take moves back" e2e4 ctrl+x
-echo "== XBoard: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
-game xboard-underpromotion xboard_refusal xboard-underpromotion "$underpromotion_script" \
-    "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
-if installed polyglot polyglot; then
-    # Through polyglot a take-back reaches the device only as the position
-    # after the next move, which its game cannot reach.
-    echo "== XBoard through polyglot: a take-back against sorvanite-uci (device, Black), then the next game"
-    door=sorvanite-uci game xboard-polyglot-takeback xboard_refusal xboard-polyglot-takeback \
-        'OK\ne7e5\nb8c6\nOK\nc7c5\nd7d6\n' "The chess device's game cannot reach this position" e2e4 g1f3 "ctrl+x d2d4"
-    echo "== XBoard through polyglot: an under-promotion against sorvanite-uci (device, Black), then the next game"
-    door=sorvanite-uci game xboard-polyglot-underpromotion xboard_refusal xboard-polyglot-underpromotion \
-        "$underpromotion_script" "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
-fi
-if installed gnome-chess gnome-chess dbus-run-session; then
-    echo "== gnome-chess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-    game gnome-chess-takeback gnome_chess_refusal gnome-chess-takeback "$takeback_script" \
-        "The chess device cannot take moves back" e2e4 ctrl+z
-    echo "== gnome-chess: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
-    game gnome-chess-underpromotion gnome_chess_refusal gnome-chess-underpromotion "$underpromotion_script" \
-        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
-    echo "== gnome-chess over UCI: a take-back against sorvanite-uci (device, Black), then the next game"
-    door=sorvanite-uci engine=$uci engine_protocol=uci game gnome-chess-uci-takeback gnome_chess_refusal \
-        gnome-chess-uci-takeback 'OK\ne7e5\nb8c6\nOK\nc7c5\nd7d6\n' "The chess device's game cannot reach this position" \
-        e2e4 g1f3 "ctrl+z d2d4"
-    echo "== gnome-chess over UCI: an under-promotion against sorvanite-uci (device, Black), then the next game"
-    door=sorvanite-uci engine=$uci engine_protocol=uci game gnome-chess-uci-underpromotion gnome_chess_refusal \
-        gnome-chess-uci-underpromotion "$underpromotion_script" "The chess device promotes only to a queen" \
-        "${underpromotion_moves[@]}" b7a8n
-fi
-if installed knights knights dbus-run-session; then
-    echo "== Knights: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-    game knights-takeback knights_refusal knights-takeback 'OK\ne7e5\nOK\nc7c5\n' \
-        "The chess device cannot take moves back" e2e4 "undo d2d4"
-    echo "== Knights: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
-    game knights-underpromotion knights_refusal knights-underpromotion 'OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\n' \
-        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
-fi
-if installed pychess pychess dbus-run-session; then
-    echo "== PyChess: a take-back against sorvanite-cecp2 (device, Black), then the next game"
-    game pychess-takeback pychess_refusal pychess-takeback 'OK\ne7e5\n' \
-        "The chess device cannot take moves back" e2e4 ctrl+z
-    echo "== PyChess: an under-promotion against sorvanite-cecp2 (device, Black), then the next game"
-    game pychess-underpromotion pychess_refusal pychess-underpromotion 'OK\nh7h6\nh6h5\nh5h4\nh4h3\n' \
-        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
-fi
-fi
-
-# sorvanite-uci: XBoard speaks UCI through polyglot; Scid and gnome-chess
-# speak it themselves.
-if playing uci; then
-door=sorvanite-uci engine=$uci engine_protocol=uci
-
-if installed polyglot polyglot; then
-    echo "== 21. UCI: sorvanite-uci (device, White) through polyglot against fairymax"
-    game uci-polyglot-white machine_game "$out/uci-polyglot-white" w -fcp "$uci" -fUCI -fd "$out/uci-polyglot-white" \
-        -scp fairymax
-    echo "== 22. UCI: fairymax against sorvanite-uci (device, Black) through polyglot"
-    game uci-polyglot-black machine_game "$out/uci-polyglot-black" b -fcp fairymax -scp "$uci" -sUCI \
-        -sd "$out/uci-polyglot-black"
-fi
-
 # Scid's serious game, with the settings a person would have saved: the
 # device's engine chosen, no book, no tip at start, and no suggested moves
 # (with them a click on a piece plays the analysis engine's move for it). Scid starts the first
@@ -1169,15 +1096,71 @@ scid_refusal() {
 # scid_click WINDOW COLOUR SQUARE: 45-pixel squares from (19, 84).
 scid_click() { click_board "$@" 19 84 45; }
 
-if installed scid scid; then
-    both_colours scid_game Scid
-    echo "== Scid: an under-promotion against sorvanite-uci (device, Black), then the next game"
-    game scid-underpromotion scid_refusal scid-underpromotion 'OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\n' \
-        "The chess device promotes only to a queen" "${underpromotion_moves[@]}" b7a8n
+# sorvanite-uci: XBoard speaks UCI through polyglot; Scid and gnome-chess
+# speak it themselves.
+if playing uci; then
+door=sorvanite-uci engine=$uci engine_protocol=uci
+
+if installed polyglot polyglot; then
+    echo "== 21. UCI: sorvanite-uci (device, White) through polyglot against fairymax"
+    game uci-polyglot-white machine_game "$out/uci-polyglot-white" w -fcp "$uci" -fUCI -fd "$out/uci-polyglot-white" \
+        -scp fairymax
+    echo "== 22. UCI: fairymax against sorvanite-uci (device, Black) through polyglot"
+    game uci-polyglot-black machine_game "$out/uci-polyglot-black" b -fcp fairymax -scp "$uci" -sUCI \
+        -sd "$out/uci-polyglot-black"
 fi
+
+if installed scid scid; then both_colours scid_game Scid; fi
 
 if installed gnome-chess gnome-chess dbus-run-session; then both_colours gnome_chess_game gnome-chess-uci; fi
 unset door engine engine_protocol
+fi
+
+# Refusals, as rows: the game, the GUI's refusal function, the package it
+# needs, the front door, the refusal, the person's moves before it, and what
+# the device cannot follow (actions in turn: keys, moves, a promotion). Each
+# refusal's device script and the reason the person must be told:
+#   takeback     a take-back after the device's first move
+#   unreachable  through UCI a take-back is only the position after the
+#                next move, which the device's game cannot reach
+#   promotion    a promotion to a knight
+refusal_rows='
+xboard-takeback                xboard_refusal      xboard      cecp2 takeback    e2e4                ctrl+x
+xboard-underpromotion          xboard_refusal      xboard      cecp2 promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+xboard-polyglot-takeback       xboard_refusal      polyglot    uci   unreachable e2e4,g1f3           ctrl+x,d2d4
+xboard-polyglot-underpromotion xboard_refusal      polyglot    uci   promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+gnome-chess-takeback           gnome_chess_refusal gnome-chess cecp2 takeback    e2e4                ctrl+z
+gnome-chess-underpromotion     gnome_chess_refusal gnome-chess cecp2 promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+gnome-chess-uci-takeback       gnome_chess_refusal gnome-chess uci   unreachable e2e4,g1f3           ctrl+z,d2d4
+gnome-chess-uci-underpromotion gnome_chess_refusal gnome-chess uci   promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+knights-takeback               knights_refusal     knights     cecp2 takeback    e2e4                undo,d2d4
+knights-underpromotion         knights_refusal     knights     cecp2 promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+pychess-takeback               pychess_refusal     pychess     cecp2 takeback    e2e4                ctrl+z
+pychess-underpromotion         pychess_refusal     pychess     cecp2 promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+scid-underpromotion            scid_refusal        scid        uci   promotion   a2a4,a4a5,a5a6,a6b7 b7a8n
+'
+declare -A refusal_script=(
+    [takeback]='OK\ne7e5\nOK\nc7c5\nd7d6\n'
+    [unreachable]='OK\ne7e5\nb8c6\nOK\nc7c5\nd7d6\n'
+    [promotion]='OK\nh7h6\nh6h5\nh5h4\nh4h3\nOK\nc7c5\nd7d6\n')
+declare -A refusal_reason=(
+    [takeback]="The chess device cannot take moves back"
+    [unreachable]="The chess device's game cannot reach this position"
+    [promotion]="The chess device promotes only to a queen")
+if playing takeback; then
+    while read -r name function package kind refusal moves last <&3; do
+        [ -n "$name" ] || continue
+        installed "$package" "$package" || continue
+        echo "== $name: against sorvanite-$kind (device, Black), then the next game"
+        # shellcheck disable=SC2086
+        if [ "$kind" = uci ]; then
+            door=sorvanite-uci engine=$uci engine_protocol=uci game "$name" "$function" "$name" \
+                "${refusal_script[$refusal]}" "${refusal_reason[$refusal]}" ${moves//,/ } "${last//,/ }" </dev/null
+        else
+            game "$name" "$function" "$name" "${refusal_script[$refusal]}" "${refusal_reason[$refusal]}" \
+                ${moves//,/ } "${last//,/ }" </dev/null
+        fi
+    done 3<<<"$refusal_rows"
 fi
 
 # WinBoard, the Windows XBoard, under Wine with the Windows programs, each
