@@ -19,7 +19,7 @@ namespace {
 // ports its drivers list in the registry (USB adapters among them) and,
 // under Wine, the COM links of the prefix's dosdevices folder, where Wine
 // maps them (none of them opened).
-std::string serialPortsHere() {
+std::set<int> serialPortsHere() {
     std::set<int> numbers;
     auto take = [&numbers](const char* name) {
         if (_strnicmp(name, "COM", 3) == 0 && std::isdigit(static_cast<unsigned char>(name[3])))
@@ -58,9 +58,18 @@ std::string serialPortsHere() {
         for (bool more = found != INVALID_HANDLE_VALUE; more; more = FindNextFileA(found, &entry)) take(entry.cFileName);
         if (found != INVALID_HANDLE_VALUE) FindClose(found);
     }
-    std::string list;
-    for (int number : numbers) list += "  COM" + std::to_string(number) + "\n";
-    return list.empty() ? "  none found: is the device or its USB adapter plugged in?\n" : list;
+    return numbers;
+}
+
+// The advice, naming a port that is there (COM4 where none is), then the
+// ports there are.
+std::string portAdvice(const std::string& fix) {
+    std::set<int> ports = serialPortsHere();
+    std::string text = fix + "--port COM" + std::to_string(ports.empty() ? 4 : *ports.begin()) + "\n";
+    text += "serial ports here:\n";
+    for (int number : ports) text += "  COM" + std::to_string(number) + "\n";
+    if (ports.empty()) text += "  none found: is the device or its USB adapter plugged in?\n";
+    return text;
 }
 
 }  // namespace
@@ -80,8 +89,7 @@ std::string explainOpenFailure(const char* path, int errorCode) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
             text += std::string("cause: there is no ") + path + ".\n";
-            text += "fix:   plug the device in, or give the programs a port that exists: --port COM4\n";
-            text += "serial ports here:\n" + serialPortsHere();
+            text += portAdvice("fix:   plug the device in, or give the programs a port that exists: ");
             break;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
@@ -90,8 +98,7 @@ std::string explainOpenFailure(const char* path, int errorCode) {
             break;
         case kNotASerialPort:
             text += std::string("cause: ") + path + " is not a serial port (a file, a folder, a pipe or NUL).\n";
-            text += "fix:   give the programs the device's COM port: --port COM4\n";
-            text += "serial ports here:\n" + serialPortsHere();
+            text += portAdvice("fix:   give the programs the device's COM port: ");
             break;
         default:
             text += "cause: the system refused the open; the error above says why.\n";
