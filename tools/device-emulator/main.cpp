@@ -282,7 +282,11 @@ int run(const Options& options) {
     std::unique_ptr<ChessDevice> chess;
     if (!script) {
         std::string error;
-        engine = UciEngine::start(options.engine, error);
+        // In the background the engine, too, must let go of the caller's
+        // stderr: its messages go where ours will.
+        int engineErrors = ready < 0 ? -1 : messages >= 0 ? messages : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        engine = UciEngine::start(options.engine, error, engineErrors);
+        if (engineErrors >= 0 && engineErrors != messages) ::close(engineErrors);
         if (!engine) fail(error);
         if (options.skill) engine->send("setoption name Skill Level value " + std::to_string(*options.skill));
         engine->send("isready");

@@ -30,25 +30,25 @@ std::vector<std::string> splitWords(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<UciEngine> UciEngine::start(const std::string& command, std::string& error) {
+std::unique_ptr<UciEngine> UciEngine::start(const std::string& command, std::string& error, int errors) {
     std::vector<std::string> words = splitWords(command);
     if (words.empty()) {
         error = "empty engine command";
         return nullptr;
     }
-    std::unique_ptr<UciEngine> engine = startOne(words, error);
+    std::unique_ptr<UciEngine> engine = startOne(words, error, errors);
     if (engine || words[0].find('/') != std::string::npos) return engine;
     // Root's PATH lacks /usr/games; and a stockfish found first elsewhere may
     // be one that does not run here.
     std::string firstError = error;
     words[0] = "/usr/games/" + words[0];
     if (::access(words[0].c_str(), X_OK) != 0) return nullptr;
-    engine = startOne(words, error);
+    engine = startOne(words, error, errors);
     if (!engine) error = firstError + "; " + error;
     return engine;
 }
 
-std::unique_ptr<UciEngine> UciEngine::startOne(std::vector<std::string> words, std::string& error) {
+std::unique_ptr<UciEngine> UciEngine::startOne(std::vector<std::string> words, std::string& error, int errors) {
     std::string command = words[0];
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -67,6 +67,7 @@ std::unique_ptr<UciEngine> UciEngine::startOne(std::vector<std::string> words, s
     if (pid == 0) {
         ::dup2(toEngine[0], STDIN_FILENO);
         ::dup2(fromEngine[1], STDOUT_FILENO);
+        if (errors >= 0) ::dup2(errors, STDERR_FILENO);
         ::signal(SIGINT, SIG_IGN);  // Ctrl-C is for the emulator, which then ends the engine
         execEngine(argv.data(), execError[1]);
     }

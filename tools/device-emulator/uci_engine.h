@@ -19,8 +19,9 @@ public:
     // Starts `command` (split on white space) and waits for the engine to say
     // it speaks UCI. A bare name that cannot be started from PATH, for any
     // reason, is tried again in /usr/games, where Debian puts engines. Null
-    // with `error` set when neither works.
-    static std::unique_ptr<UciEngine> start(const std::string& command, std::string& error);
+    // with `error` set when neither works. The engine writes its errors to
+    // `errors` where one is given, to ours otherwise.
+    static std::unique_ptr<UciEngine> start(const std::string& command, std::string& error, int errors = -1);
     ~UciEngine();
 
     void send(std::string_view line);
@@ -32,7 +33,7 @@ public:
     bool failed() const { return failed_; }
 
 private:
-    static std::unique_ptr<UciEngine> startOne(std::vector<std::string> words, std::string& error);
+    static std::unique_ptr<UciEngine> startOne(std::vector<std::string> words, std::string& error, int errors);
     UciEngine(pid_t pid, int toEngine, int fromEngine) : pid_(pid), toEngine_(toEngine), fromEngine_(fromEngine) {}
     std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline);
 
