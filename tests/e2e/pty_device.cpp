@@ -32,7 +32,7 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout) {
 }  // namespace
 
 PtyDevice::PtyDevice() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
         throw std::runtime_error("cannot open a pseudo-terminal");
     portPath_ = ::ptsname(master_);
@@ -94,10 +94,16 @@ void PtyDevice::holdOutputWithXoff() {
     waitUntilPortHolds(1);
 }
 
-void PtyDevice::send(std::string_view bytes) {
+void PtyDevice::send(std::string_view bytes, const std::atomic<bool>* stop) {
     while (!bytes.empty() && master_ >= 0) {
         ssize_t written = ::write(master_, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno == EAGAIN) {
+            if (stop && *stop) return;
+            pollfd entry{master_, POLLOUT, 0};
+            ::poll(&entry, 1, 50);
+            continue;
+        }
         if (written <= 0) return;
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
@@ -134,7 +140,7 @@ void ScriptedDevice::serve() {
             if (!command) continue;
             received_ += *command;
             const Answer& answer = answers_[next++];
-            device_.send(answer.bytes);
+            device_.send(answer.bytes, &stop_);
             if (answer.hangUpAfter) {
                 // Let the bytes reach the bridge before the line drops, as
                 // they would on a wire.

@@ -33,7 +33,9 @@ public:
     // Everything that arrived within `timeout`, CR or not.
     std::string readAvailable(std::chrono::milliseconds timeout);
 
-    void send(std::string_view bytes);
+    // Waits while the line is full; with `stop`, gives up once it is set (a
+    // bridge that was ended mid-answer reads no more).
+    void send(std::string_view bytes, const std::atomic<bool>* stop = nullptr);
     // Waits until the bridge's side of the line holds `count` bytes that
     // nobody has read yet: everything sent before them has passed the line
     // discipline (an XOFF has taken effect). False on time-out.
