@@ -40,13 +40,13 @@ public:
         // one. Failures are ignored; the next record is still tried.
         record_.clear();
         for (std::string_view piece : pieces) record_.append(piece);
-        // A write cut short (a full disk) is taken back, so the file never
-        // holds half a record.
         // Append-only access appends each write whole on Windows, but Wine
         // finds the end and then writes, so two programs appending at once
         // can land on the same place. A lock on one byte far past any record
         // takes turns among our writers; readers never touch that byte.
         RecordLock turn(handle_);
+        // A write cut short (a full disk) is taken back, so the file never
+        // holds half a record.
         std::string_view rest = record_;
         while (!rest.empty()) {
             DWORD written = 0;
