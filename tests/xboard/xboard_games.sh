@@ -605,6 +605,19 @@ pychess_click() { click_board "$@" 65 160 39; }
 
 if playing pychess && installed pychess pychess dbus-run-session; then both_colours pychess_game PyChess; fi
 
+# wait_refused DIR NAME REASON [N]: the device's refusal reached the GUI (N
+# times): the reason in words and the game resigned, or through
+# door=sorvanite-uci the reason as an info string and an empty bestmove.
+wait_refused() {
+    if [ "${door:-}" = sorvanite-uci ]; then
+        wait_records "$1" '^<== bestmove 0000'$'\r' "${4:-1}" "refusals"
+        grep -a -q "^<== info string $3" "$1/zormlog.txt" || fail "$2: the person was not told why"
+    else
+        wait_records "$1" '^<== resign'$'\r' "${4:-1}" "resignations"
+        grep -a -q "^<== tellusererror $3" "$1/zormlog.txt" || fail "$2: the person was not told why"
+    fi
+}
+
 # pychess_refusal NAME SCRIPT REASON MOVE... LAST: as xboard_refusal, in
 # PyChess (device, Black). LAST is ctrl+z (Undo) or a promotion, its piece
 # chosen in PyChess's Promotion dialog. PyChess shows the reason in a
@@ -631,8 +644,7 @@ pychess_refusal() {
         local piece=$(( $(expr index qrbn "${last:4:1}") - 1 ))
         xdotool mousemove --window "$(find_window "$name" '^Promotion$')" $((47 + piece * 89)) 64 click 1 ;;
     esac
-    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
-    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    wait_refused "$dir" "$name" "$reason"
     sleep 2
     import -window "$window" "$out/$name-ended.png"
     stop_pychess
@@ -828,8 +840,7 @@ knights_refusal() {
                 mousemove --window "$promotion" 204 114 click 1 ;;
         esac
     done
-    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
-    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    wait_refused "$dir" "$name" "$reason"
     sleep 1
     import -window "$window" "$out/$name-ended.png"
     knights_new_game "$window"
@@ -918,8 +929,7 @@ for action in $last; do
     esac
 done
 if [ "${door:-}" = sorvanite-uci ]; then
-    wait_records "$dir" '^<== bestmove 0000'$'\r' 1 "refusals"
-    grep -a -q "^<== info string $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    wait_refused "$dir" "$name" "$reason"
     # XBoard saves each game as it ends: the refused one, resigned.
     for _ in $(seq 600); do grep -q '{polyglot: resign (illegal engine move' "$dir/game.pgn" 2>/dev/null && break; sleep 0.1; done
     grep -q '{polyglot: resign (illegal engine move' "$dir/game.pgn" || fail "$name: the refused game did not end"
@@ -928,8 +938,7 @@ if [ "${door:-}" = sorvanite-uci ]; then
     xdotool windowfocus --sync "$(board_window)" key ctrl+n  # New Game
     wait_records "$dir" '^==> ucinewgame' 2 "new games"
 else
-    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
-    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    wait_refused "$dir" "$name" "$reason"
     popup=$(find_window "$name" '^Error$')
     import -window "$popup" "$out/$name-message.png"
     wait_records "$dir" '^==> result 1-0 \{Black resigns\}' 1 "game ends"
@@ -978,12 +987,10 @@ for action in $last; do
 done
 local ended="White Wins"
 if [ "${door:-}" = sorvanite-uci ]; then
-    wait_records "$dir" '^<== bestmove 0000'$'\r' 1 "refusals"
-    grep -a -q "^<== info string $reason" "$dir/zormlog.txt" || fail "$name: the reason was not given"
+    wait_refused "$dir" "$name" "$reason"
     ended="Oops!"
 else
-    wait_records "$dir" '^<== resign'$'\r' 1 "resignations"
-    grep -a -q "^<== tellusererror $reason" "$dir/zormlog.txt" || fail "$name: the person was not told why"
+    wait_refused "$dir" "$name" "$reason"
 fi
 wait_title "$window" "$ended"
 import -window "$window" "$out/$name-ended.png"
@@ -1076,8 +1083,7 @@ scid_refusal() {
     # Queen, Rook, Bishop, Knight from the chooser's left.
     local piece=$(( $(expr index qrbn "${last:4:1}") - 1 ))
     xdotool mousemove --window "$(find_window "$name" '^Scid$')" $((28 + piece * 56)) 28 click 1
-    wait_records "$dir" '^<== bestmove 0000'$'\r' 2 "refusals, asked again"
-    grep -a -q "^<== info string $reason" "$dir/zormlog.txt" || fail "$name: the reason was not given"
+    door=sorvanite-uci wait_refused "$dir" "$name" "$reason" 2  # asked again
     import -window "$window" "$out/$name-asking.png"
     xdotool mousemove --window "$window" 157 485 click 1  # Stop
     sleep 1
